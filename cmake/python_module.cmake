@@ -1,0 +1,1 @@
+# The extension module quorvelin_convert and the HTML page target.

@@ -1,0 +1,8 @@
+qc_gtest(core_tests
+  tests/cpp/float_format_test.cpp
+  tests/cpp/convert_error_test.cpp
+)
+target_link_libraries(core_tests PRIVATE convert_engine_core)
+
+include(${CMAKE_CURRENT_LIST_DIR}/tests_reader.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/tests_converters.cmake)

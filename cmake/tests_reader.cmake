@@ -1,0 +1,1 @@
+# GoogleTest suites of the reader.

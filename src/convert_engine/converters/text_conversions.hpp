@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+#include "convert_engine/error/convert_error.hpp"
+#include "convert_engine/notebook/model.hpp"
+#include "convert_engine/result.hpp"
+
+namespace convert_engine::converters {
+
+using TextResult = Result<std::string, error::ConvertError>;
+
+// Markdown: code and raw cells fenced, markdown cells copied; trimmed.
+TextResult to_markdown(const notebook::Notebook& notebook);
+
+// Python script: header, language lines, code cells, markdown as comments;
+// raw cells skipped (with one warning event each); trimmed.
+TextResult to_python(const notebook::Notebook& notebook);
+
+// A new notebook whose code cells have no outputs and no execution count.
+notebook::Notebook strip_outputs(const notebook::Notebook& notebook);
+
+}  // namespace convert_engine::converters

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+#include "convert_engine/notebook/json_error.hpp"
+#include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/notebook/model.hpp"
+#include "convert_engine/result.hpp"
+
+namespace convert_engine::notebook {
+
+// Writes a notebook as JSON text with a two-space indent and no final newline.
+Result<std::string, JsonError> to_vec_pretty(const Notebook& notebook);
+
+// Appends one JSON value (objects in key order) in the same two-space layout,
+// starting at nesting depth 0.
+void append_json_value_pretty(std::string& out, const JsonValue& value);
+
+}  // namespace convert_engine::notebook
