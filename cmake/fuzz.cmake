@@ -1,0 +1,1 @@
+# The libFuzzer target over the engine.
