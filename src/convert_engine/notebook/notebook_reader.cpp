@@ -1,9 +1,84 @@
+#include <array>
+#include <utility>
+
 #include "convert_engine/notebook/parse.hpp"
+#include "convert_engine/notebook/record_readers.hpp"
 
 namespace convert_engine::notebook {
 
-Result<Notebook, JsonError> parse_notebook(std::string_view) {
-    return JsonError{"EOF while parsing a value", 1, 0};
+namespace detail {
+
+namespace {
+
+constexpr std::array<std::string_view, 4> kNotebookKeys = {"metadata", "nbformat", "nbformat_minor", "cells"};
+
+void read_notebook_field(JsonReader& r, Notebook& notebook, std::size_t index) {
+    switch (index) {
+        case 0: notebook.metadata = read_notebook_metadata(r); break;
+        case 1: notebook.nbformat = r.read_u32(); break;
+        case 2: notebook.nbformat_minor = r.read_u32(); break;
+        default: r.read_list([&] { notebook.cells.push_back(read_cell(r)); }); break;
+    }
+}
+
+}  // namespace
+
+Notebook read_notebook(JsonReader& r) {
+    Notebook notebook;
+    const int c = r.peek_value();
+    if (c == '{') {
+        r.enter();
+        r.within_object([&] {
+            bool first = true;
+            bool seen[kNotebookKeys.size()] = {};
+            while (r.object_next(first)) {
+                const int index = key_index(kNotebookKeys, r.read_key());
+                if (index < 0) {
+                    r.object_colon();
+                    r.skip_value();
+                    continue;
+                }
+                const auto i = static_cast<std::size_t>(index);
+                if (seen[i]) JsonReader::fail_unplaced(duplicate_field(kNotebookKeys[i]));
+                seen[i] = true;
+                r.object_colon();
+                read_notebook_field(r, notebook, i);
+            }
+            // An absent "metadata" keeps its default.
+            for (std::size_t i = 1; i < kNotebookKeys.size(); ++i)
+                if (!seen[i]) JsonReader::fail_unplaced(missing_field(kNotebookKeys[i]));
+        });
+    } else if (c == '[') {
+        r.enter();
+        r.within_array([&] {
+            ArrayFields fields(r);
+            std::size_t i = 0;
+            for (; i < kNotebookKeys.size() && fields.next(); ++i) read_notebook_field(r, notebook, i);
+            // An array that ends before the metadata gets the default
+            // metadata, and then lacks nbformat.
+            if (i < kNotebookKeys.size())
+                JsonReader::fail_unplaced(invalid_length(i == 0 ? 1 : i, "struct Notebook with 4 elements"));
+            fields.finish();
+        });
+    } else {
+        r.fail_invalid_type("struct Notebook");
+    }
+    r.leave();
+    return notebook;
+}
+
+}  // namespace detail
+
+Result<Notebook, JsonError> parse_notebook(std::string_view text) {
+    detail::JsonReader reader(text);
+    try {
+        Notebook notebook = detail::read_notebook(reader);
+        if (reader.peek() >= 0) reader.fail_syntax(reader.offset(), "trailing characters");
+        return Result<Notebook, JsonError>(std::move(notebook));
+    } catch (detail::ReadError& e) {
+        const std::size_t point = e.placed ? e.point : reader.offset();
+        return detail::JsonReader::place(text, point, std::move(e.message));
+    }
 }
 
 }  // namespace convert_engine::notebook

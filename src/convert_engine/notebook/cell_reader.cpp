@@ -1,0 +1,142 @@
+#include <array>
+
+#include "convert_engine/notebook/record_readers.hpp"
+
+namespace convert_engine::notebook::detail {
+
+namespace {
+
+constexpr std::array<std::string_view, 6> kCellKeys = {"cell_type", "source", "metadata", "id",
+                                                       "execution_count", "outputs"};
+constexpr std::string_view kCellLength = "struct Cell with 6 elements";
+
+// At the end of a cell type name's closing quote.
+CellType cell_type_named(JsonReader& r, std::string_view name) {
+    if (name == "code") return CellType::Code;
+    if (name == "markdown") return CellType::Markdown;
+    if (name == "raw") return CellType::Raw;
+    std::string message = "unknown variant `";
+    message += name;
+    message += "`, expected one of `code`, `markdown`, `raw`";
+    r.fail_at_point(r.offset(), std::move(message));
+}
+
+void read_cell_field(JsonReader& r, Cell& cell, std::size_t index) {
+    switch (index) {
+        case 0: cell.cell_type = read_cell_type(r); break;
+        case 1: cell.source = read_cell_source(r); break;
+        case 2: cell.metadata = r.read_map(); break;
+        case 3: cell.id = read_optional_text(r); break;
+        case 4: cell.execution_count = read_optional_value(r); break;
+        default: r.read_list([&] { cell.outputs.push_back(read_output(r)); }); break;
+    }
+}
+
+}  // namespace
+
+// A name string, or the map form {"<name>": null}.
+CellType read_cell_type(JsonReader& r) {
+    const int c = r.peek_value();
+    if (c == '"') return cell_type_named(r, r.read_string());
+    if (c != '{') r.fail_syntax(r.offset(), "expected value");
+    r.enter();
+    if (r.peek_value() != '"') r.fail_invalid_type("variant identifier");
+    const CellType type = cell_type_named(r, r.read_string());
+    r.object_colon();
+    if (r.peek_value() != 'n') r.fail_invalid_type("unit");
+    r.take_null();
+    const int end = r.peek();
+    if (end == '}') {
+        r.leave();
+        return type;
+    }
+    if (end < 0) r.fail_syntax(r.offset(), "EOF while parsing an object");
+    // Placed just before the offending byte.
+    r.fail_at_point(r.offset(), "expected value");
+}
+
+// The value is read whole first, so its own syntax errors come before the
+// verdict on its shape.
+CellSource read_cell_source(JsonReader& r) {
+    const int c = r.peek_value();
+    if (c == '"') return CellSource{std::string(r.read_string())};
+    if (c == '[') {
+        r.enter();
+        std::string joined;
+        bool all_strings = true;
+        bool first = true;
+        while (r.list_next(first)) {
+            if (all_strings && r.peek() == '"') {
+                joined += r.read_string();
+            } else {
+                all_strings = false;
+                r.read_value();
+            }
+        }
+        r.leave();
+        if (all_strings) return CellSource{std::move(joined)};
+    } else {
+        r.read_value();
+    }
+    JsonReader::fail_unplaced(kSourceMismatch);
+}
+
+CellSource cell_source_from_value(JsonValue&& value) {
+    if (auto* text = std::get_if<std::string>(&value.value)) return CellSource{std::move(*text)};
+    if (const auto* lines = std::get_if<JsonArray>(&value.value)) {
+        std::size_t total = 0;
+        for (const JsonValue& line : *lines) {
+            const std::string* s = line.as_string();
+            if (s == nullptr) JsonReader::fail_unplaced(kSourceMismatch);
+            total += s->size();
+        }
+        std::string joined;
+        joined.reserve(total);
+        for (const JsonValue& line : *lines) joined += *line.as_string();
+        return CellSource{std::move(joined)};
+    }
+    JsonReader::fail_unplaced(kSourceMismatch);
+}
+
+Cell read_cell(JsonReader& r) {
+    Cell cell;
+    const int c = r.peek_value();
+    if (c == '{') {
+        r.enter();
+        r.within_object([&] {
+            bool first = true;
+            bool seen[kCellKeys.size()] = {};
+            while (r.object_next(first)) {
+                const int index = key_index(kCellKeys, r.read_key());
+                if (index < 0) {
+                    r.object_colon();
+                    r.skip_value();
+                    continue;
+                }
+                const auto i = static_cast<std::size_t>(index);
+                if (seen[i]) JsonReader::fail_unplaced(duplicate_field(kCellKeys[i]));
+                seen[i] = true;
+                r.object_colon();
+                read_cell_field(r, cell, i);
+            }
+            if (!seen[0]) JsonReader::fail_unplaced(missing_field("cell_type"));
+            if (!seen[1]) JsonReader::fail_unplaced(missing_field("source"));
+        });
+    } else if (c == '[') {
+        r.enter();
+        r.within_array([&] {
+            ArrayFields fields(r);
+            std::size_t i = 0;
+            for (; i < kCellKeys.size() && fields.next(); ++i) read_cell_field(r, cell, i);
+            // Only the kind and the source have no default.
+            if (i < 2) JsonReader::fail_unplaced(invalid_length(i, kCellLength));
+            fields.finish();
+        });
+    } else {
+        r.fail_invalid_type("struct Cell");
+    }
+    r.leave();
+    return cell;
+}
+
+}  // namespace convert_engine::notebook::detail

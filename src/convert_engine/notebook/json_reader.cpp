@@ -1,0 +1,676 @@
+#include "convert_engine/notebook/json_reader.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "convert_engine/notebook/unexpected.hpp"
+
+namespace convert_engine::notebook::detail {
+
+namespace {
+
+constexpr bool is_digit(int c) noexcept { return c >= '0' && c <= '9'; }
+
+int hex_value(unsigned char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = static_cast<unsigned char>(c | 0x20);
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+    char buf[4];
+    std::size_t n;
+    if (cp < 0x80) {
+        buf[0] = static_cast<char>(cp);
+        n = 1;
+    } else if (cp < 0x800) {
+        buf[0] = static_cast<char>(0xC0 | (cp >> 6));
+        buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        n = 2;
+    } else if (cp < 0x10000) {
+        buf[0] = static_cast<char>(0xE0 | (cp >> 12));
+        buf[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        n = 3;
+    } else {
+        buf[0] = static_cast<char>(0xF0 | (cp >> 18));
+        buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
+        n = 4;
+    }
+    out.append(buf, n);
+}
+
+// One bit per open container of a skipped value: set for objects.
+class BitStack {
+public:
+    bool empty() const noexcept { return size_ == 0; }
+    void push(bool bit) {
+        if (size_ / 64 == words_.size()) words_.push_back(0);
+        auto& w = words_[size_ / 64];
+        const std::uint64_t mask = std::uint64_t{1} << (size_ % 64);
+        w = bit ? (w | mask) : (w & ~mask);
+        ++size_;
+    }
+    bool top() const noexcept { return (words_[(size_ - 1) / 64] >> ((size_ - 1) % 64)) & 1; }
+    void pop() noexcept { --size_; }
+
+private:
+    std::vector<std::uint64_t> words_;
+    std::size_t size_ = 0;
+};
+
+constexpr const char* kEofString = "EOF while parsing a string";
+
+}  // namespace
+
+// ---- messages ---------------------------------------------------------------
+
+std::string missing_field(std::string_view key) {
+    std::string m = "missing field `";
+    m += key;
+    m += '`';
+    return m;
+}
+
+std::string duplicate_field(std::string_view key) {
+    std::string m = "duplicate field `";
+    m += key;
+    m += '`';
+    return m;
+}
+
+std::string invalid_type(std::string_view unexpected, std::string_view expected) {
+    std::string m = "invalid type: ";
+    m += unexpected;
+    m += ", expected ";
+    m += expected;
+    return m;
+}
+
+std::string invalid_length(std::size_t length, std::string_view expected) {
+    std::string m = "invalid length ";
+    m += std::to_string(length);
+    m += ", expected ";
+    m += expected;
+    return m;
+}
+
+// Notebooks are usually written with sorted keys, so appending at the end
+// is tried first.
+void insert_entry(JsonObject& object, std::string&& key, JsonValue&& value) {
+    if (object.empty() || object.rbegin()->first < key) {
+        object.emplace_hint(object.end(), std::move(key), std::move(value));
+    } else {
+        object.insert_or_assign(std::move(key), std::move(value));
+    }
+}
+
+// ---- failures -----------------------------------------------------------------
+
+void JsonReader::fail_syntax(std::size_t at, const char* message) const {
+    throw ReadError{message, std::min(at + 1, text_.size()), true};
+}
+
+void JsonReader::fail_at_point(std::size_t point, std::string message) const {
+    throw ReadError{std::move(message), point, true};
+}
+
+void JsonReader::fail_unplaced(std::string message) {
+    throw ReadError{std::move(message), 0, false};
+}
+
+void JsonReader::fail_invalid_type(std::string_view expected) {
+    std::string unexpected;
+    switch (peek_value()) {
+        case 'n':
+            ++pos_;
+            read_ident("ull");
+            unexpected = "null";
+            break;
+        case 't':
+            ++pos_;
+            read_ident("rue");
+            unexpected = unexpected_bool(true);
+            break;
+        case 'f':
+            ++pos_;
+            read_ident("alse");
+            unexpected = unexpected_bool(false);
+            break;
+        case '"':
+            unexpected = unexpected_string(read_string());
+            break;
+        case '[':
+            unexpected = "sequence";
+            break;
+        case '{':
+            unexpected = "map";
+            break;
+        case '-':
+        case '0': case '1': case '2': case '3': case '4':
+        case '5': case '6': case '7': case '8': case '9': {
+            const Number n = read_number();
+            switch (n.kind) {
+                case Number::Kind::Unsigned: unexpected = unexpected_unsigned(n.u); break;
+                case Number::Kind::Signed: unexpected = unexpected_signed(n.i); break;
+                case Number::Kind::Float: unexpected = unexpected_float(n.f); break;
+            }
+            break;
+        }
+        default:
+            fail_syntax(pos_, "expected value");
+    }
+    fail_at_point(pos_, invalid_type(unexpected, expected));
+}
+
+void JsonReader::place_after_object_close(ReadError& e) noexcept {
+    if (peek() == '}') ++pos_;
+    e.point = pos_;
+    e.placed = true;
+}
+
+void JsonReader::place_after_array_close(ReadError& e) noexcept {
+    const int c = peek();
+    if (c == ']') {
+        ++pos_;
+    } else if (c == ',') {
+        ++pos_;
+        peek();
+    }
+    e.point = pos_;
+    e.placed = true;
+}
+
+JsonError JsonReader::place(std::string_view text, std::size_t point, std::string message) {
+    point = std::min(point, text.size());
+    const std::string_view before = text.substr(0, point);
+    const std::size_t last_lf = before.rfind('\n');
+    const std::size_t line_start = last_lf == std::string_view::npos ? 0 : last_lf + 1;
+    const auto lines = static_cast<std::size_t>(std::count(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(line_start), '\n'));
+    return JsonError{std::move(message), lines + 1, point - line_start};
+}
+
+// ---- object and list syntax -------------------------------------------------
+
+bool JsonReader::object_next(bool& first) {
+    int c = peek();
+    if (c == '}') return false;
+    if (c == ',' && !first) {
+        ++pos_;
+        c = peek();
+    } else if (c < 0) {
+        fail_syntax(pos_, "EOF while parsing an object");
+    } else if (first) {
+        first = false;
+    } else {
+        fail_syntax(pos_, "expected `,` or `}`");
+    }
+    if (c == '"') return true;
+    if (c == '}') fail_syntax(pos_, "trailing comma");
+    if (c < 0) fail_syntax(pos_, "EOF while parsing a value");
+    fail_syntax(pos_, "key must be a string");
+}
+
+void JsonReader::object_colon() {
+    const int c = peek();
+    if (c == ':') {
+        ++pos_;
+        return;
+    }
+    if (c < 0) fail_syntax(pos_, "EOF while parsing an object");
+    fail_syntax(pos_, "expected `:`");
+}
+
+bool JsonReader::list_next(bool& first) {
+    int c = peek();
+    if (c == ']') return false;
+    if (c < 0) fail_syntax(pos_, "EOF while parsing a list");
+    if (first) {
+        first = false;
+        return true;
+    }
+    if (c != ',') fail_syntax(pos_, "expected `,` or `]`");
+    ++pos_;
+    c = peek();
+    if (c == ']') fail_syntax(pos_, "trailing comma");
+    if (c < 0) fail_syntax(pos_, "EOF while parsing a value");
+    return true;
+}
+
+void JsonReader::record_array_end() {
+    int c = peek();
+    if (c == ']') return;
+    if (c < 0) fail_syntax(pos_, "EOF while parsing a list");
+    if (c == ',') {
+        ++pos_;
+        c = peek();
+        if (c == ']') fail_syntax(pos_, "trailing comma");
+    }
+    fail_syntax(pos_, "trailing characters");
+}
+
+// ---- strings ------------------------------------------------------------------
+
+// The first byte at or after i that is a quote, a backslash or a control
+// character; n when there is none.
+std::size_t JsonReader::scan_string(const char* p, std::size_t i, std::size_t n) noexcept {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i control_max = _mm_set1_epi8(0x1F);
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, control_max), v);
+        const __m128i special =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), control);
+        const int mask = _mm_movemask_epi8(special);
+        if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        i += 16;
+    }
+#endif
+    for (; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == '"' || c == '\\' || c < 0x20) return i;
+    }
+    return n;
+}
+
+std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) {
+    const char* p = text_.data();
+    const std::size_t n = text_.size();
+    scratch_.assign(p + start, i - start);
+    for (;;) {
+        if (i == n) {
+            pos_ = n;
+            fail_syntax(n, kEofString);
+        }
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == '"') {
+            pos_ = i + 1;
+            return scratch_;
+        }
+        if (c != '\\') fail_syntax(i, "control character (\\u0000-\\u001F) found while parsing a string");
+        pos_ = i + 1;
+        decode_escape();
+        i = pos_;
+        const std::size_t j = scan_string(p, i, n);
+        scratch_.append(p + i, j - i);
+        i = j;
+    }
+}
+
+std::uint32_t JsonReader::read_hex4() {
+    const std::size_t n = text_.size();
+    if (n - pos_ < 4) {
+        pos_ = n;
+        fail_syntax(n, kEofString);
+    }
+    std::uint32_t value = 0;
+    bool ok = true;
+    for (int k = 0; k < 4; ++k) {
+        const int d = hex_value(static_cast<unsigned char>(text_[pos_ + static_cast<std::size_t>(k)]));
+        ok = ok && d >= 0;
+        value = (value << 4) | static_cast<std::uint32_t>(d & 0xF);
+    }
+    pos_ += 4;
+    if (!ok) fail_at_point(pos_, "invalid escape");
+    return value;
+}
+
+// After a backslash: decodes one escape into the scratch buffer.
+void JsonReader::decode_escape() {
+    const std::size_t n = text_.size();
+    if (pos_ == n) fail_syntax(n, kEofString);
+    const char c = text_[pos_++];
+    switch (c) {
+        case '"': scratch_ += '"'; return;
+        case '\\': scratch_ += '\\'; return;
+        case '/': scratch_ += '/'; return;
+        case 'b': scratch_ += '\b'; return;
+        case 'f': scratch_ += '\f'; return;
+        case 'n': scratch_ += '\n'; return;
+        case 'r': scratch_ += '\r'; return;
+        case 't': scratch_ += '\t'; return;
+        case 'u': break;
+        default: fail_at_point(pos_, "invalid escape");
+    }
+    std::uint32_t cp = read_hex4();
+    if (cp >= 0xDC00 && cp <= 0xDFFF) fail_at_point(pos_, "lone leading surrogate in hex escape");
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+        for (const char expected : {'\\', 'u'}) {
+            if (pos_ == n) fail_syntax(n, kEofString);
+            if (text_[pos_++] != expected) fail_at_point(pos_, "unexpected end of hex escape");
+        }
+        const std::uint32_t low = read_hex4();
+        if (low < 0xDC00 || low > 0xDFFF) fail_at_point(pos_, "lone leading surrogate in hex escape");
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+    }
+    append_utf8(scratch_, cp);
+}
+
+// A string of a skipped value: escapes checked, nothing decoded.
+void JsonReader::skip_string() {
+    const char* p = text_.data();
+    const std::size_t n = text_.size();
+    std::size_t i = pos_ + 1;
+    for (;;) {
+        i = scan_string(p, i, n);
+        if (i == n) {
+            pos_ = n;
+            fail_syntax(n, kEofString);
+        }
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == '"') {
+            pos_ = i + 1;
+            return;
+        }
+        if (c != '\\') fail_syntax(i, "control character (\\u0000-\\u001F) found while parsing a string");
+        pos_ = i + 1;
+        if (pos_ == n) fail_syntax(n, kEofString);
+        switch (p[pos_++]) {
+            case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
+            case 'u': read_hex4(); break;
+            default: fail_at_point(pos_, "invalid escape");
+        }
+        i = pos_;
+    }
+}
+
+void JsonReader::read_ident(const char* rest) {
+    const std::size_t n = text_.size();
+    for (; *rest != '\0'; ++rest) {
+        if (pos_ == n) fail_syntax(n, "EOF while parsing a value");
+        if (text_[pos_] != *rest) fail_syntax(pos_, "expected ident");
+        ++pos_;
+    }
+}
+
+// ---- numbers ------------------------------------------------------------------
+
+bool JsonReader::scan_number(bool& negative, std::size_t& digits_start, std::size_t& digits_end) {
+    const char* p = text_.data();
+    const std::size_t n = text_.size();
+    negative = p[pos_] == '-';
+    if (negative) ++pos_;
+    if (pos_ == n) fail_syntax(n, "EOF while parsing a value");
+    digits_start = pos_;
+    const auto first = static_cast<unsigned char>(p[pos_]);
+    if (first == '0') {
+        ++pos_;
+        if (pos_ < n && is_digit(p[pos_])) fail_syntax(pos_, "invalid number");
+    } else if (is_digit(first)) {
+        ++pos_;
+        while (pos_ < n && is_digit(p[pos_])) ++pos_;
+    } else {
+        fail_syntax(pos_, "invalid number");
+    }
+    digits_end = pos_;
+    bool integer = true;
+    // A fraction or exponent needs at least one digit after its mark.
+    auto digits = [&] {
+        if (pos_ == n) fail_syntax(n, "EOF while parsing a value");
+        if (!is_digit(p[pos_])) fail_syntax(pos_, "invalid number");
+        while (pos_ < n && is_digit(p[pos_])) ++pos_;
+    };
+    if (pos_ < n && p[pos_] == '.') {
+        integer = false;
+        ++pos_;
+        digits();
+    }
+    if (pos_ < n && (p[pos_] == 'e' || p[pos_] == 'E')) {
+        integer = false;
+        ++pos_;
+        if (pos_ < n && (p[pos_] == '+' || p[pos_] == '-')) ++pos_;
+        digits();
+    }
+    return integer;
+}
+
+Number JsonReader::read_number() {
+    const std::size_t start = pos_;
+    bool negative = false;
+    std::size_t ds = 0, de = 0;
+    const bool integer = scan_number(negative, ds, de);
+    if (integer && de - ds <= 20) {
+        const char* p = text_.data();
+        std::uint64_t value = 0;
+        bool fits = true;
+        for (std::size_t k = ds; k < de; ++k) {
+            const auto d = static_cast<std::uint64_t>(p[k] - '0');
+            if (value > (std::numeric_limits<std::uint64_t>::max() - d) / 10) {
+                fits = false;
+                break;
+            }
+            value = value * 10 + d;
+        }
+        if (fits) {
+            Number num;
+            if (!negative) {
+                num.kind = Number::Kind::Unsigned;
+                num.u = value;
+                return num;
+            }
+            constexpr std::uint64_t min_magnitude = std::uint64_t{1} << 63;
+            if (value != 0 && value <= min_magnitude) {
+                num.kind = Number::Kind::Signed;
+                num.i = value == min_magnitude ? std::numeric_limits<std::int64_t>::min()
+                                               : -static_cast<std::int64_t>(value);
+                return num;
+            }
+        }
+    }
+    Number num;
+    num.kind = Number::Kind::Float;
+    num.f = literal_to_double(start, pos_);
+    return num;
+}
+
+// Correctly rounded; a value too large for a double fails, one too small
+// becomes a zero of its sign.
+double JsonReader::literal_to_double(std::size_t start, std::size_t end) const {
+    const char* first = text_.data() + start;
+    const char* last = text_.data() + end;
+    double value = 0.0;
+    const auto res = std::from_chars(first, last, value);
+    if (res.ec != std::errc::result_out_of_range) return value;
+    // Out of range either way: the decimal exponent of the first significant
+    // digit tells overflow from underflow.
+    const char* p = first + (*first == '-' ? 1 : 0);
+    long long exponent = 0;
+    bool seen_point = false, seen_digit = false;
+    for (; p < last && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') {
+            seen_point = true;
+        } else if (!seen_digit && *p == '0') {
+            if (seen_point) --exponent;
+        } else if (!seen_digit) {
+            seen_digit = true;
+            if (seen_point) --exponent;
+        } else if (!seen_point) {
+            ++exponent;
+        }
+    }
+    if (p < last) {
+        ++p;
+        const bool negative_exponent = *p == '-';
+        if (*p == '+' || *p == '-') ++p;
+        long long e = 0;
+        for (; p < last; ++p) e = std::min(e * 10 + (*p - '0'), 1'000'000'000'000LL);
+        exponent += negative_exponent ? -e : e;
+    }
+    if (exponent >= 0) fail_at_point(end, "number out of range");
+    return *first == '-' ? -0.0 : 0.0;
+}
+
+// ---- value readers ------------------------------------------------------------
+
+std::uint32_t JsonReader::read_u32() {
+    const int c = peek_value();
+    if (c != '-' && !is_digit(c)) fail_invalid_type("u32");
+    const Number num = read_number();
+    switch (num.kind) {
+        case Number::Kind::Unsigned:
+            if (num.u <= std::numeric_limits<std::uint32_t>::max()) return static_cast<std::uint32_t>(num.u);
+            fail_at_point(pos_, "invalid value: " + unexpected_unsigned(num.u) + ", expected u32");
+        case Number::Kind::Signed:
+            fail_at_point(pos_, "invalid value: " + unexpected_signed(num.i) + ", expected u32");
+        case Number::Kind::Float:
+            break;
+    }
+    fail_at_point(pos_, invalid_type(unexpected_float(num.f), "u32"));
+}
+
+std::string JsonReader::read_text() {
+    if (peek_value() != '"') fail_invalid_type("a string");
+    return std::string(read_string());
+}
+
+bool JsonReader::take_null() {
+    if (peek() != 'n') return false;
+    ++pos_;
+    read_ident("ull");
+    return true;
+}
+
+JsonObject JsonReader::read_map() {
+    if (peek_value() != '{') fail_invalid_type("a map");
+    enter();
+    JsonObject object;
+    bool first = true;
+    while (object_next(first)) {
+        std::string key(read_key());
+        object_colon();
+        JsonValue value = read_value();
+        insert_entry(object, std::move(key), std::move(value));
+    }
+    leave();
+    return object;
+}
+
+JsonValue JsonReader::read_value() {
+    switch (peek_value()) {
+        case '"':
+            return JsonValue(std::string(read_string()));
+        case '{':
+            return JsonValue(read_map());
+        case '[': {
+            enter();
+            JsonArray array;
+            bool first = true;
+            while (list_next(first)) array.push_back(read_value());
+            leave();
+            return JsonValue(std::move(array));
+        }
+        case 'n':
+            ++pos_;
+            read_ident("ull");
+            return JsonValue(nullptr);
+        case 't':
+            ++pos_;
+            read_ident("rue");
+            return JsonValue(true);
+        case 'f':
+            ++pos_;
+            read_ident("alse");
+            return JsonValue(false);
+        case '-':
+        case '0': case '1': case '2': case '3': case '4':
+        case '5': case '6': case '7': case '8': case '9': {
+            const Number num = read_number();
+            switch (num.kind) {
+                case Number::Kind::Unsigned: return JsonValue(num.u);
+                case Number::Kind::Signed: return JsonValue(num.i);
+                case Number::Kind::Float: break;
+            }
+            return JsonValue(num.f);
+        }
+        default:
+            fail_syntax(pos_, "expected value");
+    }
+}
+
+// Iterative: one bit of stack per open container, so no depth of input can
+// exhaust the call stack.
+void JsonReader::skip_value() {
+    BitStack open;  // bit set: an object
+    for (;;) {
+        // A value starts here.
+        switch (peek_value()) {
+            case '"':
+                skip_string();
+                break;
+            case '[': {
+                ++pos_;
+                bool first = true;
+                if (list_next(first)) {
+                    open.push(false);
+                    continue;
+                }
+                ++pos_;
+                break;
+            }
+            case '{': {
+                ++pos_;
+                bool first = true;
+                if (object_next(first)) {
+                    skip_string();
+                    object_colon();
+                    open.push(true);
+                    continue;
+                }
+                ++pos_;
+                break;
+            }
+            case 'n':
+                ++pos_;
+                read_ident("ull");
+                break;
+            case 't':
+                ++pos_;
+                read_ident("rue");
+                break;
+            case 'f':
+                ++pos_;
+                read_ident("alse");
+                break;
+            case '-':
+            case '0': case '1': case '2': case '3': case '4':
+            case '5': case '6': case '7': case '8': case '9': {
+                bool negative = false;
+                std::size_t ds = 0, de = 0;
+                scan_number(negative, ds, de);
+                break;
+            }
+            default:
+                fail_syntax(pos_, "expected value");
+        }
+        // A value ended: close what is complete, up to the next value.
+        for (;;) {
+            if (open.empty()) return;
+            bool first = false;
+            if (open.top()) {
+                if (object_next(first)) {
+                    skip_string();
+                    object_colon();
+                    break;
+                }
+            } else if (list_next(first)) {
+                break;
+            }
+            ++pos_;
+            open.pop();
+        }
+    }
+}
+
+}  // namespace convert_engine::notebook::detail

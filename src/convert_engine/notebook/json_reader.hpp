@@ -1,0 +1,218 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "convert_engine/notebook/json_error.hpp"
+#include "convert_engine/notebook/json_value.hpp"
+
+namespace convert_engine::notebook::detail {
+
+// A reading failure on its way out of the reader. Once `placed`, `point` is
+// the offset its line and column are computed from. An unplaced failure (a
+// missing or repeated key, a short array form, ...) is placed by the
+// innermost list or record still open, after that one's closing step.
+struct ReadError {
+    std::string message;
+    std::size_t point = 0;
+    bool placed = false;
+};
+
+// A number literal, classed: unsigned and negative integers keep their
+// integer value; everything else ("-0", fractions, exponents, integers out of
+// both ranges) is a double.
+struct Number {
+    enum class Kind : std::uint8_t { Unsigned, Signed, Float };
+    Kind kind = Kind::Unsigned;
+    std::uint64_t u = 0;
+    std::int64_t i = 0;
+    double f = 0.0;
+};
+
+// Message texts built by the record rules.
+std::string missing_field(std::string_view key);
+std::string duplicate_field(std::string_view key);
+std::string invalid_type(std::string_view unexpected, std::string_view expected);
+std::string invalid_length(std::size_t length, std::string_view expected);
+
+// Stores an object entry; a key already present has its value replaced.
+void insert_entry(JsonObject& object, std::string&& key, JsonValue&& value);
+
+// One pass over one notebook text: the offset, the nesting budget and the
+// scratch buffer for strings with escapes. Every failure is thrown as a
+// ReadError; parse_notebook turns it into a JsonError.
+class JsonReader {
+public:
+    static constexpr int kBudget = 128;
+
+    explicit JsonReader(std::string_view text) noexcept : text_(text) {}
+
+    std::string_view text() const noexcept { return text_; }
+    std::size_t offset() const noexcept { return pos_; }
+    int budget() const noexcept { return budget_; }
+
+    // Skips whitespace and returns the next byte (0..255), or -1 at the end.
+    int peek() noexcept {
+        const char* p = text_.data();
+        const std::size_t n = text_.size();
+        while (pos_ < n) {
+            const auto c = static_cast<unsigned char>(p[pos_]);
+            if (c > ' ' || (c != ' ' && c != '\n' && c != '\r' && c != '\t')) return c;
+            ++pos_;
+        }
+        return -1;
+    }
+    // Like peek(), but a value must start here: the end of the text fails.
+    int peek_value() {
+        const int c = peek();
+        if (c < 0) fail_syntax(pos_, "EOF while parsing a value");
+        return c;
+    }
+
+    // ---- failures -------------------------------------------------------
+    // Placed at the byte at `at` (its column counted from 1), or at the end
+    // of the text when `at` is past it.
+    [[noreturn]] void fail_syntax(std::size_t at, const char* message) const;
+    [[noreturn]] void fail_at_point(std::size_t point, std::string message) const;
+    [[noreturn]] static void fail_unplaced(std::string message);
+    // The value at the offset has the wrong JSON type: reads it whole
+    // (scalars) or not at all (arrays, objects) and fails with "invalid type".
+    [[noreturn]] void fail_invalid_type(std::string_view expected);
+
+    // ---- nesting budget ---------------------------------------------------
+    // At an opening bracket: takes a unit and consumes the bracket.
+    void enter() {
+        if (--budget_ == 0) fail_syntax(pos_, "recursion limit exceeded");
+        ++pos_;
+    }
+    // At a closing bracket: gives the unit back and consumes the bracket.
+    void leave() noexcept {
+        ++budget_;
+        ++pos_;
+    }
+
+    // ---- object and list syntax -----------------------------------------
+    // After "{" or a member's value: true with the offset at the next key's
+    // quote, false with the offset at the closing brace (not consumed).
+    bool object_next(bool& first);
+    // At a key's quote: the decoded key (valid until the next string read).
+    std::string_view read_key() { return read_string(); }
+    void object_colon();
+    // After "[" or an element: true with the offset at the next element,
+    // false with the offset at the closing bracket (not consumed).
+    bool list_next(bool& first);
+    // After the last field of a record in array form: the array must close
+    // here; leaves the offset at the closing bracket.
+    void record_array_end();
+
+    // Runs `body` inside an open object (or array); a failure that leaves
+    // it unplaced is placed after this container's closing step.
+    template <class F>
+    decltype(auto) within_object(F&& body) {
+        try {
+            return body();
+        } catch (ReadError& e) {
+            if (!e.placed) place_after_object_close(e);
+            throw;
+        }
+    }
+    template <class F>
+    decltype(auto) within_array(F&& body) {
+        try {
+            return body();
+        } catch (ReadError& e) {
+            if (!e.placed) place_after_array_close(e);
+            throw;
+        }
+    }
+
+    // ---- scalars ----------------------------------------------------------
+    // At a quote: the decoded string. It points into the text when the
+    // string has no escapes, else into the scratch buffer, which the next
+    // string read overwrites.
+    std::string_view read_string() {
+        const char* p = text_.data();
+        const std::size_t start = ++pos_;
+        const std::size_t i = scan_string(p, start, text_.size());
+        if (i < text_.size() && p[i] == '"') {
+            pos_ = i + 1;
+            return {p + start, i - start};
+        }
+        return read_string_slow(start, i);
+    }
+    // After the first byte of null/true/false: the rest must follow.
+    void read_ident(const char* rest);
+    // At "-" or a digit.
+    Number read_number();
+
+    // ---- value readers ----------------------------------------------------
+    std::uint32_t read_u32();
+    std::string read_text();
+    // The optional-value rule: true (and null consumed) when a null is next.
+    bool take_null();
+    JsonObject read_map();
+    JsonValue read_value();
+    // Throws a value away: valid JSON only, no budget, no conversions.
+    void skip_value();
+
+    // A list: "[", then `element()` for each element (called with the offset
+    // at the element), then "]".
+    template <class F>
+    void read_list(F&& element) {
+        if (peek_value() != '[') fail_invalid_type("a sequence");
+        enter();
+        within_array([&] {
+            bool first = true;
+            while (list_next(first)) element();
+        });
+        leave();
+    }
+
+    // Line and column of a point: lines count line feeds from 1, the column
+    // counts bytes after the last line feed before the point.
+    static JsonError place(std::string_view text, std::size_t point, std::string message);
+
+private:
+    static std::size_t scan_string(const char* p, std::size_t i, std::size_t n) noexcept;
+    std::string_view read_string_slow(std::size_t start, std::size_t i);
+    void decode_escape();
+    std::uint32_t read_hex4();
+    void skip_string();
+    // Scans a number literal by the grammar; returns whether it is an
+    // integer literal (no fraction, no exponent).
+    bool scan_number(bool& negative, std::size_t& digits_start, std::size_t& digits_end);
+    double literal_to_double(std::size_t start, std::size_t end) const;
+    void place_after_object_close(ReadError& e) noexcept;
+    void place_after_array_close(ReadError& e) noexcept;
+
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    int budget_ = kBudget;
+    std::string scratch_;
+};
+
+// A record given in array form, walked element by element after its "[".
+class ArrayFields {
+public:
+    explicit ArrayFields(JsonReader& reader) noexcept : reader_(reader) {}
+    // True with the offset at the next element; false once the array ended.
+    bool next() {
+        if (ended_) return false;
+        if (reader_.list_next(first_)) return true;
+        ended_ = true;
+        return false;
+    }
+    // After the fields: a surplus element or comma is refused.
+    void finish() {
+        if (!ended_) reader_.record_array_end();
+    }
+
+private:
+    JsonReader& reader_;
+    bool first_ = true;
+    bool ended_ = false;
+};
+
+}  // namespace convert_engine::notebook::detail

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "convert_engine/notebook/json_reader.hpp"
+#include "convert_engine/notebook/model.hpp"
+
+namespace convert_engine::notebook::detail {
+
+// The record readers. Each takes the reader before a value (whitespace may
+// come first) and leaves it after the value, or throws a ReadError.
+Notebook read_notebook(JsonReader& reader);
+NotebookMetadata read_notebook_metadata(JsonReader& reader);
+Cell read_cell(JsonReader& reader);
+CellType read_cell_type(JsonReader& reader);
+CellSource read_cell_source(JsonReader& reader);
+CellOutput read_output(JsonReader& reader);
+
+// A source or stream text from a value already read whole; the failure is
+// left unplaced.
+CellSource cell_source_from_value(JsonValue&& value);
+
+inline constexpr const char* kSourceMismatch = "data did not match any variant of untagged enum CellSourceJson";
+
+// Position of `key` among a record's declared keys, or -1.
+template <class Keys>
+int key_index(const Keys& keys, std::string_view key) noexcept {
+    for (std::size_t i = 0; i < std::size(keys); ++i)
+        if (keys[i] == key) return static_cast<int>(i);
+    return -1;
+}
+
+inline std::optional<std::string> read_optional_text(JsonReader& reader) {
+    if (reader.take_null()) return std::nullopt;
+    return reader.read_text();
+}
+
+inline std::optional<JsonValue> read_optional_value(JsonReader& reader) {
+    if (reader.take_null()) return std::nullopt;
+    return reader.read_value();
+}
+
+}  // namespace convert_engine::notebook::detail

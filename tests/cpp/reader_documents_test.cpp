@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "convert_engine/notebook/parse.hpp"
+
+namespace {
+
+using namespace convert_engine::notebook;
+
+Notebook read(const std::string& text) {
+    auto result = parse_notebook(text);
+    if (!result.ok()) ADD_FAILURE() << text << "\n" << result.error().display();
+    return result.ok() ? std::move(result).value() : Notebook{};
+}
+
+std::string with_cells(const std::string& cells) {
+    return R"({"nbformat":4,"nbformat_minor":5,"cells":[)" + cells + "]}";
+}
+
+// The one value of the metadata key "v".
+JsonValue metadata_value(const std::string& literal) {
+    const Notebook nb = read(R"({"metadata":{"v":)" + literal + R"(},"nbformat":4,"nbformat_minor":5,"cells":[]})");
+    const auto it = nb.metadata.extra.find("v");
+    return it == nb.metadata.extra.end() ? JsonValue{} : it->second;
+}
+
+TEST(ReaderDocuments, NumberKindsAreFixedByTheLiteral) {
+    struct Case {
+        const char* literal;
+        JsonValue value;
+    };
+    const Case cases[] = {
+        {"7", JsonValue(std::uint64_t{7})},
+        {"-7", JsonValue(std::int64_t{-7})},
+        {"7.0", JsonValue(7.0)},
+        {"7e0", JsonValue(7.0)},
+        {"1E2", JsonValue(100.0)},
+        {"0.1", JsonValue(0.1)},
+        {"18446744073709551615", JsonValue(std::uint64_t{18446744073709551615ULL})},
+        {"18446744073709551616", JsonValue(18446744073709551616.0)},
+        {"-9223372036854775808", JsonValue(std::int64_t{-9223372036854775807LL - 1})},
+        {"-9223372036854775809", JsonValue(-9223372036854775809.0)},
+        {"2.2250738585072011e-308", JsonValue(2.2250738585072011e-308)},
+        {"123456789012345678901234567890e-10", JsonValue(12345678901234567890.1234567890)},
+        {"1e-400", JsonValue(0.0)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(metadata_value(c.literal), c.value) << c.literal;
+
+    // Zeros keep their sign: "-0" is the float negative zero.
+    for (const char* literal : {"-0", "-0.0", "-1e-400"}) {
+        const JsonValue v = metadata_value(literal);
+        ASSERT_TRUE(std::holds_alternative<double>(v.value)) << literal;
+        EXPECT_TRUE(std::signbit(std::get<double>(v.value))) << literal;
+    }
+}
+
+TEST(ReaderDocuments, StringsAreDecoded) {
+    EXPECT_EQ(metadata_value(R"("\"\\\/\b\f\n\r\t\u00e9\u00C9\ud83d\ude00")"),
+              JsonValue("\"\\/\b\f\n\r\t\xC3\xA9\xC3\x89\xF0\x9F\x98\x80"));
+    EXPECT_EQ(metadata_value("\"plain \xE2\x82\xAC text\""), JsonValue("plain \xE2\x82\xAC text"));
+    EXPECT_EQ(metadata_value(R"("a\u0000b")"), JsonValue(std::string("a\0b", 3)));
+}
+
+TEST(ReaderDocuments, ObjectsAreOrderedByKeyAndTheLastRepeatWins) {
+    const JsonValue v = metadata_value(R"({"b":1,"a":{"d":[],"c":{}},"b":2,"\u00e9":0,"B":3})");
+    const auto& object = std::get<JsonObject>(v.value);
+    std::vector<std::string> keys;
+    for (const auto& entry : object) keys.push_back(entry.first);
+    EXPECT_EQ(keys, (std::vector<std::string>{"B", "a", "b", "\xC3\xA9"}));
+    EXPECT_EQ(object.at("b"), JsonValue(std::uint64_t{2}));
+    EXPECT_EQ(object.at("a"), JsonValue(JsonObject{{"c", JsonObject{}}, {"d", JsonArray{}}}));
+}
+
+TEST(ReaderDocuments, NotebookMetadata) {
+    const Notebook nb = read(R"({"nbformat":4,"nbformat_minor":5,"cells":[],"metadata":{
+        "language_info": {"name": "python"}, "kernelspec": {"name": "k"}, "KernelInfo": 1,
+        "\u006bernelInfo": {"name": "py", "display_name": "Python", "x": [1]},
+        "languageInfo": ["python", null, {"name": "ipython"}], "extra": null, "b": 1, "b": 2}})");
+    ASSERT_TRUE(nb.metadata.kernelInfo);
+    EXPECT_EQ(nb.metadata.kernelInfo->name, "py");
+    ASSERT_TRUE(nb.metadata.languageInfo);
+    EXPECT_EQ(*nb.metadata.languageInfo,
+              (LanguageInfo{"python", std::nullopt, JsonValue(JsonObject{{"name", "ipython"}}), std::nullopt,
+                            std::nullopt}));
+    std::vector<std::string> keys;
+    for (const auto& entry : nb.metadata.extra) keys.push_back(entry.first);
+    EXPECT_EQ(keys, (std::vector<std::string>{"KernelInfo", "b", "extra", "kernelspec", "language_info"}));
+    EXPECT_EQ(nb.metadata.extra.at("b"), JsonValue(std::uint64_t{2}));
+    EXPECT_TRUE(nb.metadata.extra.at("extra").is_null());
+
+    const Notebook plain = read(R"({"nbformat":4,"nbformat_minor":5,"cells":[],"metadata":{"kernelInfo":null,
+        "languageInfo":{"name":"r","version":"","codemirrorMode":null,"file_extension":".r"}}})");
+    EXPECT_FALSE(plain.metadata.kernelInfo);
+    EXPECT_EQ(*plain.metadata.languageInfo, (LanguageInfo{"r", "", std::nullopt, std::nullopt, std::nullopt}));
+
+    const Notebook full = read(R"([{"languageInfo":["p","3",1,".p","text/p"],"kernelInfo":["k"]},4,5,[]])");
+    EXPECT_EQ(*full.metadata.languageInfo, (LanguageInfo{"p", "3", JsonValue(std::uint64_t{1}), ".p", "text/p"}));
+    EXPECT_EQ(full.metadata.kernelInfo->name, "k");
+}
+
+TEST(ReaderDocuments, CellsWithDefaultsAndArrayForms) {
+    const Notebook nb = read(with_cells(R"(
+        {"cell_type": "markdown", "source": ["a\n", "b"], "outputs": [{"output_type": "stream",
+         "name": "out", "text": "t"}], "execution_count": 3, "other": 1, "other": [{}], "x": "\ud800"},
+        {"cell_type": {"raw": null}, "source": [], "id": null, "execution_count": null},
+        ["code", "x = 1", {"k": true}, "c1", "7", [["stream", "err", ["e1", "e2"]]]],
+        ["markdown", ""],
+        {"source": "", "cell_type": "code", "execution_count": 1.5, "id": "z", "metadata": {}})"));
+    ASSERT_EQ(nb.cells.size(), 5U);
+    const Cell& md = nb.cells[0];
+    EXPECT_EQ(md.cell_type, CellType::Markdown);
+    EXPECT_EQ(md.source.text, "a\nb");
+    EXPECT_EQ(md.execution_count, JsonValue(std::uint64_t{3}));
+    ASSERT_EQ(md.outputs.size(), 1U);
+    EXPECT_EQ(md.outputs[0], (CellOutput{CellOutput::Stream{"out", {"t"}}}));
+
+    EXPECT_EQ(nb.cells[1], (Cell{CellType::Raw, {""}, {}, std::nullopt, std::nullopt, {}}));
+    EXPECT_EQ(nb.cells[2], (Cell{CellType::Code, {"x = 1"}, {{"k", true}}, "c1", JsonValue("7"),
+                                 {CellOutput{CellOutput::Stream{"err", {"e1e2"}}}}}));
+    EXPECT_EQ(nb.cells[3], (Cell{CellType::Markdown, {""}, {}, std::nullopt, std::nullopt, {}}));
+    EXPECT_EQ(nb.cells[4].execution_count, JsonValue(1.5));
+    EXPECT_EQ(nb.cells[4].id, "z");
+}
+
+TEST(ReaderDocuments, OutputVariantsInBothForms) {
+    struct Case {
+        const char* output;
+        CellOutput expected;
+    };
+    const JsonObject bundle{{"text/plain", JsonArray{"a", "b"}}};
+    const Case cases[] = {
+        {R"({"name":"stdout","text":"hi","output_type":"stream"})", {CellOutput::Stream{"stdout", {"hi"}}}},
+        {R"({"text":["a","b\n"],"output_type":"stream","name":"s","metadata":{},"execution_count":1})",
+         {CellOutput::Stream{"s", {"ab\n"}}}},
+        {R"(["stream","stdout","hi"])", {CellOutput::Stream{"stdout", {"hi"}}}},
+        {R"({"output_type":"display_data","data":{"text/plain":["a","b"]},"execution_count":1})",
+         {CellOutput::DisplayData{bundle, {}}}},
+        {R"(["display_data",{"text/plain":["a","b"]}])", {CellOutput::DisplayData{bundle, {}}}},
+        {R"({"output_type":"execute_result","data":{},"metadata":{"m":null},"execution_count":4294967295})",
+         {CellOutput::ExecuteResult{4294967295U, {}, {{"m", nullptr}}}}},
+        {R"({"output_type":"execute_result","data":{},"execution_count":null})",
+         {CellOutput::ExecuteResult{std::nullopt, {}, {}}}},
+        {R"(["execute_result",null,{}])", {CellOutput::ExecuteResult{std::nullopt, {}, {}}}},
+        {R"(["execute_result",0,{},{"m":1}])", {CellOutput::ExecuteResult{0U, {}, {{"m", std::uint64_t{1}}}}}},
+        {R"({"output_type":"error","ename":"E","evalue":"v","traceback":[]})", {CellOutput::Error{"E", "v", {}}}},
+        {R"(["error","E","v",["t1","t2"]])", {CellOutput::Error{"E", "v", {"t1", "t2"}}}},
+    };
+    for (const Case& c : cases) {
+        const Notebook nb = read(with_cells(R"({"cell_type":"code","source":"","outputs":[)" +
+                                            std::string(c.output) + "]}"));
+        ASSERT_EQ(nb.cells.size(), 1U) << c.output;
+        ASSERT_EQ(nb.cells[0].outputs.size(), 1U) << c.output;
+        EXPECT_EQ(nb.cells[0].outputs[0], c.expected) << c.output;
+    }
+}
+
+TEST(ReaderDocuments, WhitespaceAndForms) {
+    const Notebook expected{{}, 4, 5, {}};
+    for (const char* text : {"{\"nbformat\":4,\"nbformat_minor\":5,\"cells\":[]}",
+                             " \t\r\n{ \"cells\" : [ ] ,\n\"nbformat\"\t:\r4 , \"nbformat_minor\" :5 , \"metadata\":{ } }\n ",
+                             "[{}, 4, 5, []]", "[ {} , 4 , 5 , [ ] ] \n"}) {
+        EXPECT_EQ(read(text), expected) << text;
+    }
+}
+
+}  // namespace

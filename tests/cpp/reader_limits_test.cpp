@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "convert_engine/notebook/json_reader.hpp"
+#include "convert_engine/notebook/parse.hpp"
+
+namespace {
+
+using convert_engine::notebook::parse_notebook;
+using convert_engine::notebook::detail::JsonReader;
+
+std::string nested(std::size_t depth, const std::string& inner = "") {
+    return std::string(depth, '[') + inner + std::string(depth, ']');
+}
+
+// Thrown-away values take no budget and no stack, however deep.
+TEST(ReaderLimits, SkippedValuesNestWithoutLimit) {
+    constexpr std::size_t kDeep = 10'000'000;
+    const std::string tail = R"(,"nbformat":4,"nbformat_minor":5,"cells":[]})";
+    EXPECT_TRUE(parse_notebook(R"({"x":)" + nested(kDeep, "1") + tail).ok());
+
+    std::string objects;
+    objects.reserve(kDeep * 6 + 64);
+    for (std::size_t i = 0; i < kDeep; ++i) objects += R"({"a":)";
+    objects += "null";
+    objects.append(kDeep, '}');
+    EXPECT_TRUE(parse_notebook(R"({"x":)" + objects + tail).ok());
+
+    const std::string cut = R"({"x":)" + std::string(kDeep, '[');
+    const auto result = parse_notebook(cut);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().display(), "EOF while parsing a list at line 1 column " + std::to_string(cut.size()));
+
+    // The same under an undeclared key of a kernel record.
+    EXPECT_TRUE(parse_notebook(R"({"metadata":{"kernelInfo":{"name":"k","x":)" + nested(1000) + "}}" + tail).ok());
+}
+
+// At most 127 arrays and objects are open at once, the notebook counting as
+// the first; the 128th fails at its bracket.
+TEST(ReaderLimits, NestingBudgetBoundary) {
+    struct Case {
+        const char* prefix;
+        const char* suffix;
+        std::size_t deepest;  // arrays the value may nest
+    };
+    const Case cases[] = {
+        {R"({"metadata":{"v":)", R"(},"nbformat":4,"nbformat_minor":5,"cells":[]})", 125},
+        {R"({"nbformat":4,"nbformat_minor":5,"cells":[{"cell_type":"raw","source":"","metadata":{"v":)", "}}]}",
+         123},
+        {R"({"nbformat":4,"nbformat_minor":5,"cells":[{"cell_type":"raw","source":"","execution_count":)", "}]}",
+         124},
+        {R"({"nbformat":4,"nbformat_minor":5,"cells":[{"cell_type":"raw","source":"","outputs":[)"
+         R"({"output_type":"display_data","data":{},"x":)",
+         "}]}]}", 122},
+    };
+    for (const Case& c : cases) {
+        const std::string prefix = c.prefix;
+        EXPECT_TRUE(parse_notebook(prefix + nested(c.deepest) + c.suffix).ok()) << prefix;
+        const auto result = parse_notebook(prefix + nested(c.deepest + 1) + c.suffix);
+        ASSERT_FALSE(result.ok()) << prefix;
+        EXPECT_EQ(result.error().display(), "recursion limit exceeded at line 1 column " +
+                                                std::to_string(prefix.size() + c.deepest + 1))
+            << prefix;
+    }
+
+    // A source is read whole, within the budget, before its shape is judged.
+    const std::string source = R"({"nbformat":4,"nbformat_minor":5,"cells":[{"cell_type":"raw","source":)";
+    EXPECT_EQ(parse_notebook(source + nested(124) + "}]}").error().display(),
+              "data did not match any variant of untagged enum CellSourceJson at line 1 column " + std::to_string(source.size() + 2 * 124 + 1));
+    EXPECT_EQ(parse_notebook(source + nested(125) + "}]}").error().display(),
+              "recursion limit exceeded at line 1 column " + std::to_string(source.size() + 125));
+}
+
+TEST(ReaderLimits, BudgetIsGivenBack) {
+    const std::string text = nested(127) + nested(127);
+    JsonReader reader(text);
+    reader.read_value();
+    EXPECT_EQ(reader.budget(), JsonReader::kBudget);
+    reader.read_value();
+    EXPECT_EQ(reader.offset(), text.size());
+}
+
+}  // namespace
