@@ -15,5 +15,7 @@ Result<std::string, JsonError> to_vec_pretty(const Notebook& notebook);
 // Appends one JSON value (objects in key order) in the same two-space layout,
 // starting at nesting depth 0.
 void append_json_value_pretty(std::string& out, const JsonValue& value);
+// The same for an object held as a map (a MIME bundle), without copying it.
+void append_json_object_pretty(std::string& out, const JsonObject& object);
 
 }  // namespace convert_engine::notebook
