@@ -1,1 +1,34 @@
 # The extension module quorvelin_convert and the HTML page target.
+find_package(Python 3.9 REQUIRED COMPONENTS Interpreter Development.Module)
+
+# The page is rendered by Jinja2 through the CPython API, so it builds with
+# the Python headers, apart from the rest of the engine.
+add_library(convert_engine_page STATIC src/convert_engine/converters/html_page.cpp)
+target_include_directories(convert_engine_page PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(convert_engine_page PUBLIC convert_engine Python::Module PRIVATE qc_warnings)
+set_target_properties(convert_engine_page PROPERTIES
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON)
+
+Python_add_library(quorvelin_convert MODULE WITH_SOABI
+  src/python_module/arguments.cpp
+  src/python_module/boundary.cpp
+  src/python_module/dispatch.cpp
+  src/python_module/failure.cpp
+  src/python_module/fault.cpp
+  src/python_module/file_reading.cpp
+  src/python_module/functions.cpp
+  src/python_module/module_init.cpp
+  src/python_module/py_text.cpp
+  src/python_module/utf8.cpp
+)
+target_include_directories(quorvelin_convert PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(quorvelin_convert PRIVATE convert_engine_page convert_engine qc_warnings)
+set_target_properties(quorvelin_convert PROPERTIES
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON)
+
+# Keep the engine's symbols (linked from static libraries) out of the export table.
+target_link_options(quorvelin_convert PRIVATE "LINKER:--exclude-libs,ALL")
+
+install(TARGETS quorvelin_convert LIBRARY DESTINATION .)

@@ -1,0 +1,28 @@
+#include "python_module/boundary.hpp"
+
+#include <cstring>
+#include <string_view>
+
+namespace python_module {
+
+PyObject* raise_fault(const char* message, const std::source_location* where) {
+    report_fault(message, where);
+    PyObject* type = panic_exception_type();
+    PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
+    if (!text) {
+        return nullptr;
+    }
+    PyErr_SetObject(type, text.get());
+    return nullptr;
+}
+
+PyRef new_str(std::string_view text) {
+    PyRef str = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (!str) {
+        PyErr_Print();
+        throw Fault("Python API call failed");
+    }
+    return str;
+}
+
+}  // namespace python_module

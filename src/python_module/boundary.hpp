@@ -1,0 +1,52 @@
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <exception>
+#include <new>
+
+#include "python_module/failure.hpp"
+#include "python_module/fault.hpp"
+#include "python_module/py_ref.hpp"
+
+namespace python_module {
+
+// Raises pyo3_runtime.PanicException carrying the fault's message (after
+// the diagnostic on standard error) and returns null.
+PyObject* raise_fault(const char* message, const std::source_location* where);
+
+// Every call from the interpreter into the module passes here: the body's
+// object is returned as a new reference, its failure is raised, memory
+// exhaustion becomes MemoryError and any other C++ exception becomes
+// pyo3_runtime.PanicException. Nothing thrown gets past this point: a fault
+// while raising ends the process.
+template <class Body>
+PyObject* run_entry(Body&& body) noexcept {
+    try {
+        try {
+            Outcome<PyRef> outcome = body();
+            if (outcome) {
+                return outcome.value().release();
+            }
+            std::move(outcome.error()).raise();
+            return nullptr;
+        } catch (const std::bad_alloc&) {
+            return PyErr_NoMemory();
+        } catch (const Fault& fault) {
+            return raise_fault(fault.what(), &fault.where());
+        } catch (const std::exception& error) {
+            return raise_fault(error.what(), nullptr);
+        } catch (...) {
+            return raise_fault("unknown internal fault", nullptr);
+        }
+    } catch (...) {
+        fault_trap();
+    }
+}
+
+// A new str from UTF-8 text, copied once. When the interpreter cannot make
+// it, its error is printed and the call faults.
+PyRef new_str(std::string_view text);
+
+}  // namespace python_module

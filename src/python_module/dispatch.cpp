@@ -1,0 +1,52 @@
+#include "python_module/dispatch.hpp"
+
+#include "convert_engine/converters/html_page.hpp"
+#include "convert_engine/converters/text_conversions.hpp"
+#include "convert_engine/notebook/json_writer.hpp"
+#include "convert_engine/notebook/parse.hpp"
+
+namespace python_module {
+
+namespace {
+
+namespace converters = convert_engine::converters;
+namespace notebook = convert_engine::notebook;
+
+Outcome<std::string> text_or_failure(converters::TextResult result, const char* prefix) {
+    if (!result) {
+        return Failure::value_error(prefix + result.error().display());
+    }
+    return std::move(result).value();
+}
+
+}  // namespace
+
+Outcome<std::string> convert_text(std::string_view notebook_text, std::string_view format,
+                                  const std::optional<std::string>& title) {
+    auto parsed = notebook::parse_notebook(notebook_text);
+    if (!parsed) {
+        return Failure::value_error("Failed to parse notebook: " + parsed.error().display());
+    }
+    const notebook::Notebook& document = parsed.value();
+
+    if (format == "html") {
+        const std::string_view page_title = title ? std::string_view(*title) : std::string_view("Notebook");
+        return text_or_failure(converters::to_html(document, page_title), "HTML conversion failed: ");
+    }
+    if (format == "markdown") {
+        return text_or_failure(converters::to_markdown(document), "Markdown conversion failed: ");
+    }
+    if (format == "python") {
+        return text_or_failure(converters::to_python(document), "Python conversion failed: ");
+    }
+    if (format == "strip") {
+        auto written = notebook::to_vec_pretty(converters::strip_outputs(document));
+        if (!written) {
+            return Failure::value_error("JSON serialization failed: " + written.error().display());
+        }
+        return std::move(written).value();
+    }
+    return Failure::value_error("Unknown format: " + std::string(format));
+}
+
+}  // namespace python_module

@@ -1,0 +1,45 @@
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <utility>
+
+namespace python_module {
+
+// Owns one strong reference to a Python object (or nothing). Used with the
+// interpreter lock held, like every Python object.
+class PyRef {
+public:
+    PyRef() noexcept = default;
+    // Takes over a new reference (possibly null).
+    static PyRef steal(PyObject* object) noexcept { return PyRef(object); }
+    // Adds a reference to a borrowed object.
+    static PyRef borrow(PyObject* object) noexcept {
+        Py_XINCREF(object);
+        return PyRef(object);
+    }
+
+    PyRef(const PyRef&) = delete;
+    PyRef& operator=(const PyRef&) = delete;
+    PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    PyRef& operator=(PyRef&& other) noexcept {
+        if (this != &other) {
+            Py_XDECREF(object_);
+            object_ = std::exchange(other.object_, nullptr);
+        }
+        return *this;
+    }
+    ~PyRef() { Py_XDECREF(object_); }
+
+    PyObject* get() const noexcept { return object_; }
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+    // Hands the reference to the caller.
+    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+
+private:
+    explicit PyRef(PyObject* object) noexcept : object_(object) {}
+    PyObject* object_ = nullptr;
+};
+
+}  // namespace python_module

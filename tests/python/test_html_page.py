@@ -1,0 +1,147 @@
+import hashlib
+
+import pytest
+
+from conftest import code_cell, notebook_text, run_python, text_cell
+
+EMPTY = notebook_text()
+PAGE_END = "\n    </div>\n</body>\n</html>"
+
+
+def page(qc, *cells, title=None):
+    return qc.convert_notebook_from_json(notebook_text(*cells), "html", title)
+
+
+@pytest.fixture(scope="module")
+def empty_page(qc):
+    return qc.convert_notebook_from_json(EMPTY, "html", None)
+
+
+def cell_blocks(qc, empty_page, *cells):
+    """The text between the page head and its end, for the given cells."""
+    head = empty_page[: -len(PAGE_END)]
+    rendered = page(qc, *cells)
+    assert rendered.startswith(head) and rendered.endswith(PAGE_END)
+    return rendered[len(head) : -len(PAGE_END)]
+
+
+def test_empty_notebook_page(empty_page):
+    data = empty_page.encode()
+    assert len(data) == 2893
+    assert empty_page.startswith('\n<!DOCTYPE html>\n<html lang="en">')
+    assert empty_page.endswith('    <div class="notebook">\n    </div>\n</body>\n</html>')
+    assert "\n    <title>Notebook</title>\n" in empty_page
+    assert hashlib.sha256(data).hexdigest() == "cc09716671c7cfd8367f0b12f2f39a66c7746a728ed11fc7d298d0a4c2eb24c8"
+
+
+HEADER = '\n        <div class="cell">\n            <div class="cell-header">\n                <span class="cell-type">'
+COUNT = '\n                <span class="execution-count">['
+CELL_END = "\n        </div>"
+
+
+def code_block(source, count=None, outputs=None):
+    block = HEADER + "Code</span>"
+    if count:
+        block += COUNT + str(count) + "]</span>"
+    block += '\n            </div>\n            <div class="code-cell">\n                <div class="code-source"><pre>'
+    block += source + "</pre></div>"
+    if outputs:
+        block += '\n                <div class="code-output">' + "".join(outputs) + "\n                </div>"
+    return block + "\n            </div>" + CELL_END
+
+
+def stream(name, text):
+    return {"output_type": "stream", "name": name, "text": text}
+
+
+@pytest.mark.parametrize(
+    "cells, expected",
+    [
+        ([code_cell("print(1)", 1, [stream("stdout", "1\n")])],
+         code_block("print(1)", 1, ['<pre class="stream-stdout">1\n</pre>'])),
+        ([code_cell("x = 1")], code_block("x = 1")),
+        ([text_cell("markdown", "**a** & b")],
+         HEADER + 'Markdown</span>\n            </div>\n            <div class="markdown-cell">**a** &amp; b</div>'
+         + CELL_END),
+        ([text_cell("raw", "<raw> \"q\"", outputs=[stream("stdout", "never shown")])],
+         HEADER + 'Raw</span>\n            </div>\n            <div class="raw-cell"><pre>&lt;raw&gt; &quot;q&quot;'
+         "</pre></div>" + CELL_END),
+        ([text_cell("markdown", "m", execution_count=2)],
+         HEADER + "Markdown</span>" + COUNT + '2]</span>\n            </div>\n            <div class="markdown-cell">m'
+         "</div>" + CELL_END),
+        ([code_cell("a", 3, [stream("stderr", "e"), stream("stdout", "o"),
+                             {"output_type": "error", "ename": "E", "evalue": "v", "traceback": ["t1", "t2"]}])],
+         code_block("a", 3, ['<pre class="stream-stderr">e</pre>', '<pre class="stream-stdout">o</pre>',
+                             '<div class="output-error"><strong>E</strong>: v<pre>t1\nt2</pre></div>'])),
+        ([code_cell("a"), text_cell("markdown", "b")],
+         code_block("a") + HEADER + 'Markdown</span>\n            </div>\n            <div class="markdown-cell">b</div>'
+         + CELL_END),
+    ],
+)
+def test_cell_blocks(qc, empty_page, cells, expected):
+    assert cell_blocks(qc, empty_page, *cells) == expected
+
+
+@pytest.mark.parametrize(
+    "count, shown",
+    [
+        (1, 1), (0, None), (None, None), (-1, None), (1.5, None), ("3", None), (True, None), ([1], None),
+        (4294967296, None), (4294967297, 1), (18446744073709551615, 4294967295), (18446744073709551616, None),
+    ],
+)
+def test_execution_count_shown(qc, empty_page, count, shown):
+    assert cell_blocks(qc, empty_page, code_cell("s", count)) == code_block("s", shown)
+
+
+@pytest.mark.parametrize(
+    "title, shown",
+    [
+        (None, "Notebook"),
+        ("", ""),
+        ("My notebook \u00e9\U0001f600 'q'", "My notebook \u00e9\U0001f600 'q'"),
+        ("{{ title }} {% if %}", "{{ title }} {% if %}"),
+        ("<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"),
+        ('Q&A "quoted"', "Q&amp;A &quot;quoted&quot;"),
+    ],
+)
+def test_title(qc, empty_page, title, shown):
+    expected = empty_page.replace("<title>Notebook</title>", f"<title>{shown}</title>", 1)
+    assert qc.convert_notebook_from_json(EMPTY, "html", title) == expected
+
+
+# Jinja2 failures, provoked in a fresh process by handing the environment a
+# different template text before the first page is made.
+@pytest.mark.parametrize(
+    "source, message",
+    [
+        ("line 1\n{% for %}", "syntax error: Expected an expression, got 'end of statement block' (in notebook:2)"),
+        ("a\nb\n{{ nothing.attribute }}", "undefined value: 'nothing' is undefined (in notebook:3)"),
+        ("{{ cells[0].x }}", "undefined value: list object has no element 0 (in notebook:1)"),
+        ("\n\n{{ cells | no_such_filter }}", "syntax error: No filter named 'no_such_filter'. (in notebook:3)"),
+        ("\n{{ 1 // (cells | length) }}", "invalid operation: integer division or modulo by zero (in notebook:2)"),
+    ],
+)
+def test_template_failures(source, message):
+    result = run_python(
+        f"""
+        import jinja2
+        import quorvelin_convert as qc
+
+        original = jinja2.DictLoader
+        jinja2.DictLoader = lambda mapping: original({{"notebook": {source!r}}})
+        for _ in range(3):
+            try:
+                print(len(qc.convert_notebook_from_json('{EMPTY}', "html", None)))
+            except ValueError as error:
+                print(error)
+            jinja2.DictLoader = original
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    failed = f"HTML conversion failed: template rendering error: {message}"
+    # A template that does not compile is not kept, so the next call starts
+    # again; a compiled one is kept for the life of the process.
+    if message.startswith("syntax error"):
+        assert result.stdout.splitlines() == [failed, "2893", "2893"]
+    else:
+        assert result.stdout.splitlines() == [failed, failed, failed]

@@ -1,0 +1,151 @@
+import os
+
+import pytest
+
+from conftest import EXAMPLE, FORMATS, SAMPLES, notebook_text
+
+VALID = notebook_text()
+READ = "Failed to read file: "
+PARSE = "Failed to parse notebook: "
+
+
+@pytest.fixture
+def write_file(tmp_path):
+    def write(content: bytes, name="notebook.ipynb"):
+        path = tmp_path / name
+        path.write_bytes(content)
+        return str(path)
+
+    return write
+
+
+def read_failure_path(kind, tmp_path, write_file):
+    if kind == "missing":
+        return str(tmp_path / "absent.ipynb")
+    if kind == "empty name":
+        return ""
+    if kind == "directory":
+        return str(tmp_path)
+    if kind == "nul":
+        return str(tmp_path) + "/a\0b"
+    if kind == "unreadable":
+        path = write_file(VALID.encode(), "locked.ipynb")
+        os.chmod(path, 0)
+        return path
+    if kind == "not a directory":
+        return write_file(VALID.encode()) + "/inner.ipynb"
+    return write_file(kind)  # bytes: the file's content
+
+
+@pytest.mark.parametrize(
+    "kind, reason",
+    [
+        ("missing", "No such file or directory (os error 2)"),
+        ("empty name", "No such file or directory (os error 2)"),
+        ("directory", "Is a directory (os error 21)"),
+        ("not a directory", "Not a directory (os error 20)"),
+        ("nul", "file name contained an unexpected NUL byte"),
+        pytest.param("unreadable", "Permission denied (os error 13)",
+                     marks=pytest.mark.skipif(os.geteuid() == 0, reason="root reads every file")),
+        ("caf\xe9".encode("latin-1"), "stream did not contain valid UTF-8"),
+        (b"\xc0\xaf", "stream did not contain valid UTF-8"),  # overlong "/"
+        (b"\xe0\x80\xaf", "stream did not contain valid UTF-8"),  # overlong, three bytes
+        (b'"\xed\xa0\x80"', "stream did not contain valid UTF-8"),  # surrogate U+D800
+        (b"\xf4\x90\x80\x80", "stream did not contain valid UTF-8"),  # above U+10FFFF
+        (b"\xf5\x80\x80\x80", "stream did not contain valid UTF-8"),
+        (b"abcdefgh\xe2\x82", "stream did not contain valid UTF-8"),  # cut at the end
+        (b"\x80", "stream did not contain valid UTF-8"),  # lone continuation
+    ],
+)
+@pytest.mark.parametrize("format", ["html", "no such format"])
+def test_read_failures(qc, tmp_path, write_file, kind, reason, format):
+    path = read_failure_path(kind, tmp_path, write_file)
+    with pytest.raises(ValueError) as caught:
+        qc.convert_notebook(path, format, None)
+    assert type(caught.value) is ValueError
+    assert caught.value.args == (READ + reason,)
+
+
+@pytest.mark.parametrize(
+    "content",
+    [
+        "\U0010ffff \u20ac \u00e9 \U0001f600 \ud7ff\ue000",  # the largest and the edges around the surrogates
+        "x" * 100_003,  # longer than any single read
+    ],
+)
+def test_valid_utf8_passes_the_read(qc, write_file, content):
+    # The text is read whole and reaches the parser, which then refuses it.
+    path = write_file(content.encode())
+    with pytest.raises(ValueError) as caught:
+        qc.convert_notebook(path, "html", None)
+    assert str(caught.value).startswith(PARSE)
+
+
+def test_file_reporting_no_length_is_read_whole(qc):
+    with pytest.raises(ValueError) as caught:
+        qc.convert_notebook("/proc/self/status", "html", None)
+    assert caught.value.args == (PARSE + "expected value at line 1 column 1",)
+
+
+def test_surrogate_escaped_path_fails_before_any_open(qc):
+    with pytest.raises(UnicodeEncodeError):
+        qc.convert_notebook(os.fsdecode(b"/tmp/\xff.ipynb"), "html", None)
+
+
+@pytest.mark.parametrize(
+    "content, message",
+    [
+        ("", "EOF while parsing a value at line 1 column 0"),
+        ("   ", "EOF while parsing a value at line 1 column 3"),
+        ("\ufeff{}", "expected value at line 1 column 1"),
+        ("{}", "missing field `nbformat` at line 1 column 2"),
+        ('{"nbformat":4,"nbformat_minor":5}', "missing field `cells` at line 1 column 33"),
+        ("[]", "invalid length 1, expected struct Notebook with 4 elements at line 1 column 2"),
+        (VALID + " x", f"trailing characters at line 1 column {len(VALID) + 2}"),
+    ],
+)
+@pytest.mark.parametrize("format", ["markdown", "HTML"])
+def test_parse_failures_through_both_functions(qc, write_file, content, message, format):
+    path = write_file(content.encode())
+    for convert, source in [(qc.convert_notebook, path), (qc.convert_notebook_from_json, content)]:
+        with pytest.raises(ValueError) as caught:
+            convert(source, format, None)
+        assert caught.value.args == (PARSE + message,)
+
+
+@pytest.mark.parametrize("format", ["HTML", "html ", " html", "", "Strip", "md", "py", "json", "html\0"])
+def test_unknown_format_words(qc, write_file, format):
+    path = write_file(VALID.encode())
+    for convert, source in [(qc.convert_notebook, path), (qc.convert_notebook_from_json, VALID)]:
+        with pytest.raises(ValueError) as caught:
+            convert(source, format, None)
+        assert caught.value.args == ("Unknown format: " + format,)
+
+
+@pytest.mark.parametrize("format", FORMATS)
+@pytest.mark.parametrize("title", [None, "", "A title"])
+@pytest.mark.parametrize("path", [EXAMPLE, *SAMPLES], ids=lambda p: p.name)
+def test_both_functions_agree(qc, path, format, title):
+    from_file = qc.convert_notebook(str(path), format, title)
+    from_text = qc.convert_notebook_from_json(path.read_text(encoding="utf-8"), format, title)
+    assert type(from_file) is str
+    assert from_file == from_text
+
+
+@pytest.mark.parametrize("title", [None, "", "A title", 5])
+def test_title_is_checked_but_ignored_outside_html(qc, title):
+    formats = ["markdown", "python", "strip"]
+    if title == 5:
+        for format in formats:
+            with pytest.raises(TypeError):
+                qc.convert_notebook_from_json(VALID, format, title)
+    else:
+        for format in formats:
+            assert qc.convert_notebook_from_json(VALID, format, title) == qc.convert_notebook_from_json(
+                VALID, format, None
+            )
+
+
+def test_strip_has_no_final_line_feed(qc):
+    stripped = qc.convert_notebook(str(EXAMPLE), "strip", None)
+    assert stripped.startswith("{\n  ") and stripped.endswith("}")
