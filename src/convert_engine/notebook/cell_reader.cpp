@@ -104,21 +104,7 @@ Cell read_cell(JsonReader& r) {
     if (c == '{') {
         r.enter();
         r.within_object([&] {
-            bool first = true;
-            bool seen[kCellKeys.size()] = {};
-            while (r.object_next(first)) {
-                const int index = key_index(kCellKeys, r.read_key());
-                if (index < 0) {
-                    r.object_colon();
-                    r.skip_value();
-                    continue;
-                }
-                const auto i = static_cast<std::size_t>(index);
-                if (seen[i]) JsonReader::fail_unplaced(duplicate_field(kCellKeys[i]));
-                seen[i] = true;
-                r.object_colon();
-                read_cell_field(r, cell, i);
-            }
+            const auto seen = read_declared_members(r, kCellKeys, [&](std::size_t i) { read_cell_field(r, cell, i); });
             if (!seen[0]) JsonReader::fail_unplaced(missing_field("cell_type"));
             if (!seen[1]) JsonReader::fail_unplaced(missing_field("source"));
         });

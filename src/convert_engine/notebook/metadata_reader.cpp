@@ -6,26 +6,16 @@ namespace convert_engine::notebook::detail {
 
 namespace {
 
+constexpr std::array<std::string_view, 1> kKernelKeys = {"name"};
+
 KernelInfo read_kernel_info(JsonReader& r) {
     KernelInfo info;
     const int c = r.peek_value();
     if (c == '{') {
         r.enter();
         r.within_object([&] {
-            bool first = true;
-            bool has_name = false;
-            while (r.object_next(first)) {
-                if (r.read_key() != "name") {
-                    r.object_colon();
-                    r.skip_value();
-                    continue;
-                }
-                if (has_name) JsonReader::fail_unplaced(duplicate_field("name"));
-                has_name = true;
-                r.object_colon();
-                info.name = r.read_text();
-            }
-            if (!has_name) JsonReader::fail_unplaced(missing_field("name"));
+            const auto seen = read_declared_members(r, kKernelKeys, [&](std::size_t) { info.name = r.read_text(); });
+            if (!seen[0]) JsonReader::fail_unplaced(missing_field("name"));
         });
     } else if (c == '[') {
         r.enter();
@@ -45,7 +35,7 @@ KernelInfo read_kernel_info(JsonReader& r) {
 constexpr std::array<std::string_view, 5> kLanguageKeys = {"name", "version", "codemirrorMode", "fileExtension",
                                                            "mimetype"};
 
-void read_language_field(JsonReader& r, LanguageInfo& info, int index) {
+void read_language_field(JsonReader& r, LanguageInfo& info, std::size_t index) {
     switch (index) {
         case 0: info.name = r.read_text(); break;
         case 1: info.version = read_optional_text(r); break;
@@ -61,20 +51,8 @@ LanguageInfo read_language_info(JsonReader& r) {
     if (c == '{') {
         r.enter();
         r.within_object([&] {
-            bool first = true;
-            bool seen[kLanguageKeys.size()] = {};
-            while (r.object_next(first)) {
-                const int index = key_index(kLanguageKeys, r.read_key());
-                if (index < 0) {
-                    r.object_colon();
-                    r.skip_value();
-                    continue;
-                }
-                if (seen[index]) JsonReader::fail_unplaced(duplicate_field(kLanguageKeys[static_cast<std::size_t>(index)]));
-                seen[index] = true;
-                r.object_colon();
-                read_language_field(r, info, index);
-            }
+            const auto seen =
+                read_declared_members(r, kLanguageKeys, [&](std::size_t i) { read_language_field(r, info, i); });
             if (!seen[0]) JsonReader::fail_unplaced(missing_field("name"));
         });
     } else if (c == '[') {
@@ -84,7 +62,7 @@ LanguageInfo read_language_info(JsonReader& r) {
             if (!fields.next()) JsonReader::fail_unplaced(invalid_length(0, "struct LanguageInfo with 5 elements"));
             read_language_field(r, info, 0);
             // The other four default to none when the array ends early.
-            for (int index = 1; index < 5 && fields.next(); ++index) read_language_field(r, info, index);
+            for (std::size_t index = 1; index < kLanguageKeys.size() && fields.next(); ++index) read_language_field(r, info, index);
             fields.finish();
         });
     } else {

@@ -29,21 +29,8 @@ Notebook read_notebook(JsonReader& r) {
     if (c == '{') {
         r.enter();
         r.within_object([&] {
-            bool first = true;
-            bool seen[kNotebookKeys.size()] = {};
-            while (r.object_next(first)) {
-                const int index = key_index(kNotebookKeys, r.read_key());
-                if (index < 0) {
-                    r.object_colon();
-                    r.skip_value();
-                    continue;
-                }
-                const auto i = static_cast<std::size_t>(index);
-                if (seen[i]) JsonReader::fail_unplaced(duplicate_field(kNotebookKeys[i]));
-                seen[i] = true;
-                r.object_colon();
-                read_notebook_field(r, notebook, i);
-            }
+            const auto seen =
+                read_declared_members(r, kNotebookKeys, [&](std::size_t i) { read_notebook_field(r, notebook, i); });
             // An absent "metadata" keeps its default.
             for (std::size_t i = 1; i < kNotebookKeys.size(); ++i)
                 if (!seen[i]) JsonReader::fail_unplaced(missing_field(kNotebookKeys[i]));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -31,6 +32,31 @@ int key_index(const Keys& keys, std::string_view key) noexcept {
     for (std::size_t i = 0; i < std::size(keys); ++i)
         if (keys[i] == key) return static_cast<int>(i);
     return -1;
+}
+
+// The members of a record object, after its "{" up to its closing brace
+// (not consumed): a declared key is handed to `field(index)` once, a repeat
+// fails with "duplicate field" before its colon, and the value of every
+// other key is skipped. Returns which declared keys were met.
+template <std::size_t N, class Field>
+std::array<bool, N> read_declared_members(JsonReader& reader, const std::array<std::string_view, N>& keys,
+                                          Field&& field) {
+    std::array<bool, N> seen{};
+    bool first = true;
+    while (reader.object_next(first)) {
+        const int index = key_index(keys, reader.read_key());
+        if (index < 0) {
+            reader.object_colon();
+            reader.skip_value();
+            continue;
+        }
+        const auto i = static_cast<std::size_t>(index);
+        if (seen[i]) JsonReader::fail_unplaced(duplicate_field(keys[i]));
+        seen[i] = true;
+        reader.object_colon();
+        field(i);
+    }
+    return seen;
 }
 
 inline std::optional<std::string> read_optional_text(JsonReader& reader) {
