@@ -236,10 +236,8 @@ Owned cell_record(const PageRenderer& page, const CellRenderData& data) {
         }
         PyList_SET_ITEM(outputs.get(), static_cast<Py_ssize_t>(i), output.release());
     }
-    // The count is shown modulo 2^32.
-    Owned count = data.execution_count
-                      ? Owned(PyLong_FromUnsignedLong(static_cast<std::uint32_t>(*data.execution_count)))
-                      : none_object();
+    // The count is shown whole, up to 2^64 - 1.
+    Owned count = data.execution_count ? Owned(PyLong_FromUnsignedLongLong(*data.execution_count)) : none_object();
     Owned record(PyDict_New());
     if (!record || !set_item(record.get(), page.keys[IsCode], bool_object(data.is_code)) ||
         !set_item(record.get(), page.keys[IsMarkdown], bool_object(data.is_markdown)) ||
