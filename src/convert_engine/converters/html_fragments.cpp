@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "convert_engine/notebook/json_writer.hpp"
+#include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::converters {
 namespace {
@@ -55,15 +56,15 @@ void append_display_data(std::string& out, const JsonObject& bundle) {
 }  // namespace
 
 void append_html_escaped(std::string& out, std::string_view text) {
+    const char* p = text.data();
+    const std::size_t n = text.size();
     std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::string_view entity = entity_for(text[i]);
-        if (entity.empty()) continue;
-        out.append(text.data() + run, i - run);
-        out.append(entity);
-        run = i + 1;
+    for (std::size_t i = find_html_special(p, 0, n); i < n; i = find_html_special(p, i, n)) {
+        out.append(p + run, i - run);
+        out.append(entity_for(p[i]));
+        run = ++i;
     }
-    out.append(text.data() + run, text.size() - run);
+    out.append(p + run, n - run);
 }
 
 std::string html_escape(std::string_view text) {

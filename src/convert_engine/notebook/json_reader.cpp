@@ -6,11 +6,9 @@
 #include <system_error>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "convert_engine/notebook/unexpected.hpp"
+#include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook::detail {
 
@@ -263,28 +261,6 @@ void JsonReader::record_array_end() {
 
 // The first byte at or after i that is a quote, a backslash or a control
 // character; n when there is none.
-std::size_t JsonReader::scan_string(const char* p, std::size_t i, std::size_t n) noexcept {
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i control_max = _mm_set1_epi8(0x1F);
-    while (i + 16 <= n) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, control_max), v);
-        const __m128i special =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), control);
-        const int mask = _mm_movemask_epi8(special);
-        if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-        i += 16;
-    }
-#endif
-    for (; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(p[i]);
-        if (c == '"' || c == '\\' || c < 0x20) return i;
-    }
-    return n;
-}
-
 std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) {
     const char* p = text_.data();
     const std::size_t n = text_.size();
@@ -303,7 +279,7 @@ std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) 
         pos_ = i + 1;
         decode_escape();
         i = pos_;
-        const std::size_t j = scan_string(p, i, n);
+        const std::size_t j = find_json_string_special(p, i, n);
         scratch_.append(p + i, j - i);
         i = j;
     }
@@ -364,7 +340,7 @@ void JsonReader::skip_string() {
     const std::size_t n = text_.size();
     std::size_t i = pos_ + 1;
     for (;;) {
-        i = scan_string(p, i, n);
+        i = find_json_string_special(p, i, n);
         if (i == n) {
             pos_ = n;
             fail_syntax(n, kEofString);

@@ -7,6 +7,7 @@
 
 #include "convert_engine/notebook/json_error.hpp"
 #include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook::detail {
 
@@ -135,7 +136,7 @@ public:
     std::string_view read_string() {
         const char* p = text_.data();
         const std::size_t start = ++pos_;
-        const std::size_t i = scan_string(p, start, text_.size());
+        const std::size_t i = find_json_string_special(p, start, text_.size());
         if (i < text_.size() && p[i] == '"') {
             pos_ = i + 1;
             return {p + start, i - start};
@@ -175,7 +176,6 @@ public:
     static JsonError place(std::string_view text, std::size_t point, std::string message);
 
 private:
-    static std::size_t scan_string(const char* p, std::size_t i, std::size_t n) noexcept;
     std::string_view read_string_slow(std::size_t start, std::size_t i);
     void decode_escape();
     std::uint32_t read_hex4();

@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "convert_engine/notebook/float_format.hpp"
+#include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook {
 namespace {
@@ -31,22 +32,23 @@ constexpr std::array<char, 256> kEscape = [] {
 void append_json_string(std::string& out, std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     out.push_back('"');
+    const char* p = text.data();
+    const std::size_t n = text.size();
     std::size_t run = 0;  // start of the bytes not yet copied
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char esc = kEscape[static_cast<unsigned char>(text[i])];
-        if (esc == 0) continue;
-        out.append(text.data() + run, i - run);
-        run = i + 1;
+    for (std::size_t i = find_json_string_special(p, 0, n); i < n; i = find_json_string_special(p, i, n)) {
+        out.append(p + run, i - run);
+        const auto byte = static_cast<unsigned char>(p[i]);
+        const char esc = kEscape[byte];
         if (esc == 'u') {
-            const auto byte = static_cast<unsigned char>(text[i]);
             const char seq[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
             out.append(seq, sizeof seq);
         } else {
             const char seq[2] = {'\\', esc};
             out.append(seq, sizeof seq);
         }
+        run = ++i;
     }
-    out.append(text.data() + run, text.size() - run);
+    out.append(p + run, n - run);
     out.push_back('"');
 }
 
