@@ -1,5 +1,7 @@
 #include "python_module/dispatch.hpp"
 
+#include <utility>
+
 #include "convert_engine/converters/html_page.hpp"
 #include "convert_engine/converters/text_conversions.hpp"
 #include "convert_engine/notebook/json_writer.hpp"
@@ -27,7 +29,7 @@ Outcome<std::string> convert_text(std::string_view notebook_text, std::string_vi
     if (!parsed) {
         return Failure::value_error("Failed to parse notebook: " + parsed.error().display());
     }
-    const notebook::Notebook& document = parsed.value();
+    notebook::Notebook& document = parsed.value();
 
     if (format == "html") {
         const std::string_view page_title = title ? std::string_view(*title) : std::string_view("Notebook");
@@ -40,7 +42,8 @@ Outcome<std::string> convert_text(std::string_view notebook_text, std::string_vi
         return text_or_failure(converters::to_python(document), "Python conversion failed: ");
     }
     if (format == "strip") {
-        auto written = notebook::to_vec_pretty(converters::strip_outputs(document));
+        // The document is not needed afterwards: strip it in place.
+        auto written = notebook::to_vec_pretty(converters::strip_outputs(std::move(document)));
         if (!written) {
             return Failure::value_error("JSON serialization failed: " + written.error().display());
         }

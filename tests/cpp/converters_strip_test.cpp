@@ -25,5 +25,6 @@ TEST(StripOutputs, OnlyCodeCellsLoseOutputsAndCount) {
     expected.cells[0].outputs.clear();
     EXPECT_EQ(stripped, expected);
     EXPECT_EQ(strip_outputs(stripped), stripped);
+    EXPECT_EQ(strip_outputs(Notebook(before)), expected);  // the consuming form agrees
     EXPECT_EQ(strip_outputs(Notebook{before.metadata, 4, 2, {}}), (Notebook{before.metadata, 4, 2, {}}));
 }

@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "convert_engine/converters/text_conversions.hpp"
 
 namespace convert_engine::converters {
@@ -25,6 +27,15 @@ Notebook strip_outputs(const Notebook& notebook) {
     stripped.nbformat = notebook.nbformat;
     stripped.nbformat_minor = notebook.nbformat_minor;
     return stripped;
+}
+
+Notebook strip_outputs(Notebook&& notebook) {
+    for (Cell& cell : notebook.cells) {
+        if (cell.cell_type != CellType::Code) continue;
+        cell.execution_count.reset();
+        cell.outputs.clear();
+    }
+    return std::move(notebook);
 }
 
 }  // namespace convert_engine::converters

@@ -19,5 +19,8 @@ TextResult to_python(const notebook::Notebook& notebook);
 
 // A new notebook whose code cells have no outputs and no execution count.
 notebook::Notebook strip_outputs(const notebook::Notebook& notebook);
+// The same for a notebook the caller hands over: its code cells are emptied
+// in place and everything else is moved, not copied.
+notebook::Notebook strip_outputs(notebook::Notebook&& notebook);
 
 }  // namespace convert_engine::converters
