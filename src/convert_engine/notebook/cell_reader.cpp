@@ -59,7 +59,7 @@ CellType read_cell_type(JsonReader& r) {
 // verdict on its shape.
 CellSource read_cell_source(JsonReader& r) {
     const int c = r.peek_value();
-    if (c == '"') return CellSource{std::string(r.read_string())};
+    if (c == '"') return CellSource{r.read_text()};
     if (c == '[') {
         r.enter();
         std::string joined;
@@ -67,7 +67,7 @@ CellSource read_cell_source(JsonReader& r) {
         bool first = true;
         while (r.list_next(first)) {
             if (all_strings && r.peek() == '"') {
-                joined += r.read_string();
+                r.append_string(joined);
             } else {
                 all_strings = false;
                 r.read_value();

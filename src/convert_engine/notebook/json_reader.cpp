@@ -261,10 +261,10 @@ void JsonReader::record_array_end() {
 
 // The first byte at or after i that is a quote, a backslash or a control
 // character; n when there is none.
-std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) {
+void JsonReader::append_string_slow(std::string& out, std::size_t start, std::size_t i) {
     const char* p = text_.data();
     const std::size_t n = text_.size();
-    scratch_.assign(p + start, i - start);
+    out.append(p + start, i - start);
     for (;;) {
         if (i == n) {
             pos_ = n;
@@ -273,16 +273,22 @@ std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) 
         const auto c = static_cast<unsigned char>(p[i]);
         if (c == '"') {
             pos_ = i + 1;
-            return scratch_;
+            return;
         }
         if (c != '\\') fail_syntax(i, "control character (\\u0000-\\u001F) found while parsing a string");
         pos_ = i + 1;
-        decode_escape();
+        decode_escape(out);
         i = pos_;
         const std::size_t j = find_json_string_special(p, i, n);
-        scratch_.append(p + i, j - i);
+        out.append(p + i, j - i);
         i = j;
     }
+}
+
+std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) {
+    scratch_.clear();
+    append_string_slow(scratch_, start, i);
+    return scratch_;
 }
 
 std::uint32_t JsonReader::read_hex4() {
@@ -303,20 +309,20 @@ std::uint32_t JsonReader::read_hex4() {
     return value;
 }
 
-// After a backslash: decodes one escape into the scratch buffer.
-void JsonReader::decode_escape() {
+// After a backslash: decodes one escape onto the end of `out`.
+void JsonReader::decode_escape(std::string& out) {
     const std::size_t n = text_.size();
     if (pos_ == n) fail_syntax(n, kEofString);
     const char c = text_[pos_++];
     switch (c) {
-        case '"': scratch_ += '"'; return;
-        case '\\': scratch_ += '\\'; return;
-        case '/': scratch_ += '/'; return;
-        case 'b': scratch_ += '\b'; return;
-        case 'f': scratch_ += '\f'; return;
-        case 'n': scratch_ += '\n'; return;
-        case 'r': scratch_ += '\r'; return;
-        case 't': scratch_ += '\t'; return;
+        case '"': out += '"'; return;
+        case '\\': out += '\\'; return;
+        case '/': out += '/'; return;
+        case 'b': out += '\b'; return;
+        case 'f': out += '\f'; return;
+        case 'n': out += '\n'; return;
+        case 'r': out += '\r'; return;
+        case 't': out += '\t'; return;
         case 'u': break;
         default: fail_at_point(pos_, "invalid escape");
     }
@@ -331,7 +337,7 @@ void JsonReader::decode_escape() {
         if (low < 0xDC00 || low > 0xDFFF) fail_at_point(pos_, "lone leading surrogate in hex escape");
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
     }
-    append_utf8(scratch_, cp);
+    append_utf8(out, cp);
 }
 
 // A string of a skipped value: escapes checked, nothing decoded.
@@ -508,7 +514,9 @@ std::uint32_t JsonReader::read_u32() {
 
 std::string JsonReader::read_text() {
     if (peek_value() != '"') fail_invalid_type("a string");
-    return std::string(read_string());
+    std::string text;
+    append_string(text);
+    return text;
 }
 
 bool JsonReader::take_null() {
@@ -536,7 +544,7 @@ JsonObject JsonReader::read_map() {
 JsonValue JsonReader::read_value() {
     switch (peek_value()) {
         case '"':
-            return JsonValue(std::string(read_string()));
+            return JsonValue(read_text());
         case '{':
             return JsonValue(read_map());
         case '[': {

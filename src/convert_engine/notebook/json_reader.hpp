@@ -143,6 +143,19 @@ public:
         }
         return read_string_slow(start, i);
     }
+    // At a quote: appends the decoded string to `out`, escapes decoded in
+    // place (no detour through the scratch buffer).
+    void append_string(std::string& out) {
+        const char* p = text_.data();
+        const std::size_t start = ++pos_;
+        const std::size_t i = find_json_string_special(p, start, text_.size());
+        if (i < text_.size() && p[i] == '"') {
+            pos_ = i + 1;
+            out.append(p + start, i - start);
+            return;
+        }
+        append_string_slow(out, start, i);
+    }
     // After the first byte of null/true/false: the rest must follow.
     void read_ident(const char* rest);
     // At "-" or a digit.
@@ -177,7 +190,8 @@ public:
 
 private:
     std::string_view read_string_slow(std::size_t start, std::size_t i);
-    void decode_escape();
+    void append_string_slow(std::string& out, std::size_t start, std::size_t i);
+    void decode_escape(std::string& out);
     std::uint32_t read_hex4();
     void skip_string();
     // Scans a number literal by the grammar; returns whether it is an
