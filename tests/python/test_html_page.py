@@ -117,7 +117,7 @@ def test_title(qc, empty_page, title, shown):
     [
         ("line 1\n{% for %}", "syntax error: Expected an expression, got 'end of statement block' (in notebook:2)"),
         ("a\nb\n{{ nothing.attribute }}", "undefined value: 'nothing' is undefined (in notebook:3)"),
-        ("{{ cells[0].x }}", "undefined value: list object has no element 0 (in notebook:1)"),
+        ("{{ cells[0].x }}", "undefined value: quorvelin_convert.CellSequence object has no element 0 (in notebook:1)"),
         ("\n\n{{ cells | no_such_filter }}", "syntax error: No filter named 'no_such_filter'. (in notebook:3)"),
         ("\n{{ 1 // (cells | length) }}", "invalid operation: integer division or modulo by zero (in notebook:2)"),
     ],
@@ -146,3 +146,31 @@ def test_template_failures(source, message):
         assert result.stdout.splitlines() == [failed, "2893", "2893"]
     else:
         assert result.stdout.splitlines() == [failed, failed, failed]
+
+
+# The template reads `cells` as the list of cells: it can be walked more than
+# once, measured and indexed, in a fresh process with its own template.
+@pytest.mark.parametrize(
+    "source, shown",
+    [
+        ("{% for c in cells %}{{ c.type_label }}{% endfor %}", "MarkdownCode"),
+        ("{% for c in cells %}{{ c.is_code }}{% endfor %}{% for c in cells %}{{ loop.index }}{% endfor %}",
+         "FalseTrue12"),
+        ("{{ cells | length }} {{ cells | list | length }} {{ cells is sequence }}", "2 2 True"),
+        ("{{ cells[-1].source_escaped }}|{{ cells[0].outputs | length }}|{{ cells[2] }}", "x &lt; 1|0|"),
+    ],
+)
+def test_template_reads_cells_as_list(source, shown):
+    text = notebook_text(text_cell("markdown", "m"), code_cell("x < 1", 3))
+    result = run_python(
+        f"""
+        import jinja2
+        import quorvelin_convert as qc
+
+        original = jinja2.DictLoader
+        jinja2.DictLoader = lambda mapping: original({{"notebook": {source!r}}})
+        print(qc.convert_notebook_from_json({text!r}, "html", None))
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == shown + "\n"

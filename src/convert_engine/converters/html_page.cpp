@@ -10,6 +10,8 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
+#include <variant>
 
 #include "convert_engine/converters/html_fragments.hpp"
 #include "convert_engine/converters/page_template.hpp"
@@ -43,15 +45,131 @@ struct ErrorClasses {
 };
 
 // Everything a rendering reuses, made on first use and kept for the process:
-// the environment's compiled page template and the record keys.
+// the environment's compiled page template, the record keys and the type of
+// the lazy cell sequence.
 struct PageRenderer {
     ErrorClasses errors;
-    Owned render;            // the bound method render of the template
+    Owned generate;           // the bound method generate of the template
     Owned template_filename;  // the file name Jinja2 gives the template's code
     std::array<Owned, KeyCount> keys;
+    Owned cell_cursor_type;
 };
 
 PageRenderer* renderer = nullptr;
+
+Owned cell_record(const PageRenderer& page, const CellRenderData& data);
+
+// The `cells` of the template's context: a read-only sequence that makes a
+// cell's record only when the template asks for that cell, so the template's
+// loop (Python's sequence iterator over it) keeps one cell's fragments alive
+// at a time. It has the length of the cell list and is indexed like it. It
+// reads the notebook only while to_html runs; to_html clears `notebook`
+// before it returns, after which the sequence is empty.
+struct CellCursor {
+    PyObject_HEAD
+    const notebook::Notebook* notebook;
+    const PageRenderer* page;
+};
+
+Py_ssize_t cell_count(PyObject* self) noexcept {
+    const auto* cursor = reinterpret_cast<const CellCursor*>(self);
+    return cursor->notebook == nullptr ? 0 : static_cast<Py_ssize_t>(cursor->notebook->cells.size());
+}
+
+PyObject* cell_at(PyObject* self, Py_ssize_t index) noexcept {
+    const auto* cursor = reinterpret_cast<const CellCursor*>(self);
+    if (index < 0 || index >= cell_count(self)) {
+        PyErr_SetString(PyExc_IndexError, "list index out of range");
+        return nullptr;
+    }
+    try {
+        const notebook::Cell& cell = cursor->notebook->cells[static_cast<std::size_t>(index)];
+        return cell_record(*cursor->page, CellRenderData::from_cell(cell)).release();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::exception& failure) {
+        PyErr_SetString(PyExc_RuntimeError, failure.what());
+        return nullptr;
+    }
+}
+
+void drop_cell_cursor(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+Owned make_cell_cursor_type() {
+    static PyType_Slot slots[] = {
+        {Py_sq_length, reinterpret_cast<void*>(&cell_count)},
+        {Py_sq_item, reinterpret_cast<void*>(&cell_at)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(&drop_cell_cursor)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        // An instance made from Python has no notebook and is empty.
+        "quorvelin_convert.CellSequence", static_cast<int>(sizeof(CellCursor)), 0, Py_TPFLAGS_DEFAULT, slots,
+    };
+    return Owned(PyType_FromSpec(&spec));
+}
+
+// Points a new cursor at the notebook for the length of one rendering.
+Owned open_cell_cursor(const PageRenderer& page, const notebook::Notebook& notebook) {
+    auto* type = reinterpret_cast<PyTypeObject*>(page.cell_cursor_type.get());
+    Owned made(PyType_GenericAlloc(type, 0));
+    if (made) {
+        auto* cursor = reinterpret_cast<CellCursor*>(made.get());
+        cursor->notebook = &notebook;
+        cursor->page = &page;
+    }
+    return made;
+}
+
+// Cuts the cursor off the notebook when the rendering ends, however it ends.
+struct CursorClose {
+    PyObject* cursor;
+    ~CursorClose() { reinterpret_cast<CellCursor*>(cursor)->notebook = nullptr; }
+};
+
+// About the size of the page: every text the fragments carry, with room for
+// a little escaping, plus the markup around them. Only a reservation: the
+// page grows past it when the texts escape to more.
+std::size_t page_size_estimate(const notebook::Notebook& notebook, std::string_view title) {
+    auto padded = [](std::size_t size) { return size + size / 16 + 64; };
+    auto bundle_size = [](const notebook::JsonObject& bundle) -> std::size_t {
+        for (const char* key : {"text/plain", "image/png", "image/svg+xml"}) {
+            const auto it = bundle.find(std::string_view(key));
+            if (it != bundle.end() && it->second.is_string()) {
+                return it->second.as_string()->size();
+            }
+        }
+        return 0;
+    };
+    std::size_t size = page_template.size() + padded(title.size());
+    for (const notebook::Cell& cell : notebook.cells) {
+        size += padded(cell.source.text.size()) + 512;
+        for (const notebook::CellOutput& output : cell.outputs) {
+            std::size_t texts = std::visit(
+                [&bundle_size](const auto& o) -> std::size_t {
+                    using T = std::decay_t<decltype(o)>;
+                    if constexpr (std::is_same_v<T, notebook::CellOutput::Stream>) {
+                        return o.text.text.size();
+                    } else if constexpr (std::is_same_v<T, notebook::CellOutput::Error>) {
+                        std::size_t lines = o.ename.size() + o.evalue.size();
+                        for (const std::string& line : o.traceback) {
+                            lines += line.size() + 1;
+                        }
+                        return lines;
+                    } else {
+                        return bundle_size(o.data);
+                    }
+                },
+                output.value);
+            size += padded(texts) + 64;
+        }
+    }
+    return size;
+}
 
 bool matches(PyObject* exception, const Owned& type) {
     return type && PyErr_GivenExceptionMatches(exception, type.get());
@@ -182,9 +300,10 @@ Result<std::unique_ptr<PageRenderer>, error::ConvertError> make_renderer() {
     if (!compiled) {
         return failure();
     }
-    made->render.reset(PyObject_GetAttrString(compiled.get(), "render"));
+    made->generate.reset(PyObject_GetAttrString(compiled.get(), "generate"));
     made->template_filename.reset(PyObject_GetAttrString(compiled.get(), "filename"));
-    if (!made->render || !made->template_filename) {
+    made->cell_cursor_type = make_cell_cursor_type();
+    if (!made->generate || !made->template_filename || !made->cell_cursor_type) {
         return failure();
     }
     for (std::size_t k = 0; k < KeyCount; ++k) {
@@ -261,33 +380,40 @@ TextResult to_html(const notebook::Notebook& notebook, std::string_view title) {
     const PageRenderer& page = *found.value();
     auto failure = [&page] { return take_failure(page.errors, page.template_filename.get()); };
 
-    Owned cells(PyList_New(static_cast<Py_ssize_t>(notebook.cells.size())));
+    Owned cells = open_cell_cursor(page, notebook);
     if (!cells) {
         return failure();
     }
-    for (std::size_t i = 0; i < notebook.cells.size(); ++i) {
-        Owned record = cell_record(page, CellRenderData::from_cell(notebook.cells[i]));
-        if (!record) {
-            return failure();
-        }
-        PyList_SET_ITEM(cells.get(), static_cast<Py_ssize_t>(i), record.release());
-    }
+    const CursorClose close{cells.get()};
     // The title goes into the page as escaped text, like every other text.
     Owned context(PyDict_New());
     if (!context || !set_item(context.get(), page.keys[Title], str_from(html_escape(title))) ||
-        !set_item(context.get(), page.keys[Cells], std::move(cells))) {
+        !set_item(context.get(), page.keys[Cells], Owned(Py_NewRef(cells.get())))) {
         return failure();
     }
-    Owned rendered(PyObject_CallOneArg(page.render.get(), context.get()));
-    if (!rendered) {
+    std::string out;
+    out.reserve(page_size_estimate(notebook, title));
+    // The page comes piece by piece; each piece is let go once copied.
+    Owned pieces(PyObject_CallOneArg(page.generate.get(), context.get()));
+    if (!pieces) {
         return failure();
     }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(rendered.get(), &size);
-    if (data == nullptr) {
+    for (;;) {
+        Owned piece(PyIter_Next(pieces.get()));
+        if (!piece) {
+            break;
+        }
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(piece.get(), &size);
+        if (data == nullptr) {
+            return failure();
+        }
+        out.append(data, static_cast<std::size_t>(size));
+    }
+    if (PyErr_Occurred() != nullptr) {
         return failure();
     }
-    return std::string(data, static_cast<std::size_t>(size));
+    return out;
 }
 
 }  // namespace convert_engine::converters
