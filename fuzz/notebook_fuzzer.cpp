@@ -1,0 +1,325 @@
+// libFuzzer target over the engine: reading, the text conversions, stripping,
+// the JSON writer and the page's per-cell records.
+//
+// Every input that is valid UTF-8 is read; a notebook that reads is converted
+// every way that needs no interpreter. Markdown, the script and the output
+// fragments are compared with plain reference forms written below; stripping
+// and writing are checked by their invariants and a write-read round trip.
+// A broken invariant aborts with a message on stderr, so libFuzzer keeps the
+// input as a crash artifact.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "convert_engine/converters/html_fragments.hpp"
+#include "convert_engine/converters/text_conversions.hpp"
+#include "convert_engine/notebook/json_writer.hpp"
+#include "convert_engine/notebook/parse.hpp"
+
+namespace {
+
+namespace nb = convert_engine::notebook;
+namespace cv = convert_engine::converters;
+
+[[noreturn]] void fail(const char* what, std::string_view detail = {}) {
+    std::fprintf(stderr, "\n==== notebook_fuzzer: %s\n", what);
+    if (!detail.empty()) {
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(detail.size() > 4000 ? 4000 : detail.size()),
+                     detail.data());
+    }
+    std::abort();
+}
+
+void check(bool condition, const char* what, std::string_view detail = {}) {
+    if (!condition) fail(what, detail);
+}
+
+// Strict UTF-8, as a Python str encodes: no overlong forms, no surrogates,
+// nothing above U+10FFFF.
+bool valid_utf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const unsigned c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t n;
+        std::uint32_t cp;
+        std::uint32_t min;
+        if ((c & 0xE0) == 0xC0) {
+            n = 1, cp = c & 0x1F, min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 2, cp = c & 0x0F, min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 3, cp = c & 0x07, min = 0x10000;
+        } else {
+            return false;
+        }
+        if (static_cast<std::size_t>(end - p) <= n) return false;
+        for (std::size_t i = 1; i <= n; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        p += n + 1;
+    }
+    return true;
+}
+
+// The code point starting at s[i] and its length (s is valid UTF-8).
+std::uint32_t decode_at(std::string_view s, std::size_t i, std::size_t& len) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) return len = 1, c;
+    len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    std::uint32_t cp = c & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    return cp;
+}
+
+bool white_space(std::uint32_t cp) {
+    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
+           cp == 0x205F || cp == 0x3000;
+}
+
+std::size_t count_lines(std::string_view s) {
+    std::size_t n = 1;
+    for (char c : s) n += c == '\n';
+    return n;
+}
+
+void check_text_result(const cv::TextResult& result, const char* what, const std::string& expected) {
+    if (!result.ok()) fail(what, result.error().display());
+    check(valid_utf8(result.value()), "conversion result is not valid UTF-8", what);
+    if (result.value() != expected) {
+        fail(what, "---- expected:\n" + expected + "\n---- got:\n" + result.value());
+    }
+}
+
+// ---- Reference forms of the conversions, written plainly, to compare with.
+
+std::string trim(std::string_view s) {
+    std::size_t begin = 0;
+    std::size_t len = 0;
+    while (begin < s.size() && white_space(decode_at(s, begin, len))) begin += len;
+    std::size_t end = s.size();
+    while (end > begin) {
+        std::size_t last = end - 1;
+        while (last > begin && (static_cast<unsigned char>(s[last]) & 0xC0) == 0x80) --last;
+        if (!white_space(decode_at(s, last, len))) break;
+        end = last;
+    }
+    return std::string(s.substr(begin, end - begin));
+}
+
+std::string escape(std::string_view s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+void close_fence(std::string& out, const std::string& source) {
+    if (!source.empty() && source.back() != '\n') out += '\n';
+    out += "```\n\n";
+}
+
+std::string expected_markdown(const nb::Notebook& notebook) {
+    const auto& info = notebook.metadata.languageInfo;
+    const std::string language = info ? info->name : "python";
+    std::string out;
+    for (const nb::Cell& cell : notebook.cells) {
+        const std::string& source = cell.source.text;
+        if (cell.cell_type == nb::CellType::Markdown) {
+            out += source + "\n\n";
+        } else {
+            out += cell.cell_type == nb::CellType::Code ? "```" + language + "\n" : "```raw\n";
+            out += source;
+            close_fence(out, source);
+        }
+    }
+    return trim(out);
+}
+
+std::string expected_python(const nb::Notebook& notebook) {
+    std::string out = "# -*- coding: utf-8 -*-\n# Converted from Jupyter notebook\n\n";
+    if (const auto& info = notebook.metadata.languageInfo) {
+        out += "# Language: " + info->name + "\n";
+        if (info->version) out += "# Version: " + *info->version + "\n";
+        out += "\n";
+    }
+    bool first = true;
+    for (const nb::Cell& cell : notebook.cells) {
+        const std::string& source = cell.source.text;
+        if (cell.cell_type == nb::CellType::Raw) continue;
+        if (!first) out += "\n";
+        first = false;
+        if (cell.cell_type == nb::CellType::Code) {
+            out += source;
+            if (source.empty() || source.back() != '\n') out += "\n";
+            continue;
+        }
+        std::vector<std::string> lines;
+        for (std::size_t at = 0; at < source.size();) {
+            const std::size_t lf = source.find('\n', at);
+            if (lf == std::string::npos) {
+                lines.push_back(source.substr(at));
+                break;
+            }
+            std::string line = source.substr(at, lf - at);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines.push_back(std::move(line));
+            at = lf + 1;
+        }
+        for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "\n# " : "# ") + lines[i];
+        out += "\n\n";
+    }
+    return trim(out);
+}
+
+std::string expected_bundle(const nb::JsonObject& bundle) {
+    auto string_at = [&bundle](const char* key) -> const std::string* {
+        const auto it = bundle.find(key);
+        return it == bundle.end() ? nullptr : it->second.as_string();
+    };
+    if (const auto* text = string_at("text/plain")) return "<pre>" + escape(*text) + "</pre>";
+    // The image data sits inside an attribute value, so it is escaped too.
+    if (const auto* png = string_at("image/png")) return "<img src=\"data:image/png;base64," + escape(*png) + "\" />";
+    if (const auto* svg = string_at("image/svg+xml")) return *svg;
+    std::string json;
+    nb::append_json_value_pretty(json, nb::JsonValue(bundle));
+    return "<pre>" + escape(json) + "</pre>";
+}
+
+std::string expected_fragment(const nb::CellOutput& output) {
+    using Output = nb::CellOutput;
+    if (const auto* stream = std::get_if<Output::Stream>(&output.value)) {
+        return std::string("<pre class=\"") + (stream->name == "stderr" ? "stream-stderr" : "stream-stdout") +
+               "\">" + escape(stream->text.text) + "</pre>";
+    }
+    if (const auto* display = std::get_if<Output::DisplayData>(&output.value)) return expected_bundle(display->data);
+    if (const auto* result = std::get_if<Output::ExecuteResult>(&output.value)) {
+        const std::string label =
+            result->execution_count ? "Out[" + std::to_string(*result->execution_count) + "]: " : "Out: ";
+        return "<pre>" + label + "</pre>" + expected_bundle(result->data);
+    }
+    const auto& error = std::get<Output::Error>(output.value);
+    std::string traceback;
+    for (std::size_t i = 0; i < error.traceback.size(); ++i) traceback += (i ? "\n" : "") + error.traceback[i];
+    return "<div class=\"output-error\"><strong>" + escape(error.ename) + "</strong>: " + escape(error.evalue) +
+           "<pre>" + escape(traceback) + "</pre></div>";
+}
+
+void check_render_records(const nb::Notebook& notebook) {
+    for (const nb::Cell& cell : notebook.cells) {
+        const cv::CellRenderData data = cv::CellRenderData::from_cell(cell);
+        check(data.is_code == (cell.cell_type == nb::CellType::Code), "from_cell: is_code");
+        check(data.is_markdown == (cell.cell_type == nb::CellType::Markdown), "from_cell: is_markdown");
+        check(data.is_raw == (cell.cell_type == nb::CellType::Raw), "from_cell: is_raw");
+        check(data.source_escaped == escape(cell.source.text), "from_cell: source_escaped", data.source_escaped);
+        check(data.source_escaped == cv::html_escape(cell.source.text), "html_escape differs from from_cell");
+        const bool counted = cell.execution_count && cell.execution_count->is_u64();
+        check(data.execution_count.has_value() == counted, "from_cell: execution_count presence");
+        if (counted) {
+            check(*data.execution_count == std::get<std::uint64_t>(cell.execution_count->value),
+                  "from_cell: execution_count value");
+        }
+        check(data.outputs.size() == cell.outputs.size(), "from_cell: output count");
+        for (std::size_t i = 0; i < data.outputs.size(); ++i) {
+            const std::string& html = data.outputs[i].html;
+            check(valid_utf8(html), "output fragment is not valid UTF-8", html);
+            const std::string expected = expected_fragment(cell.outputs[i]);
+            if (html != expected) fail("output fragment differs", "---- expected:\n" + expected + "\n---- got:\n" + html);
+        }
+    }
+}
+
+void check_strip(const nb::Notebook& notebook) {
+    const nb::Notebook before = notebook;
+    const nb::Notebook stripped = cv::strip_outputs(notebook);
+    check(notebook == before, "strip_outputs changed its argument");
+    check(stripped.metadata == notebook.metadata, "strip_outputs: metadata");
+    check(stripped.nbformat == notebook.nbformat && stripped.nbformat_minor == notebook.nbformat_minor,
+          "strip_outputs: format numbers");
+    check(stripped.cells.size() == notebook.cells.size(), "strip_outputs: cell count");
+    for (std::size_t i = 0; i < stripped.cells.size(); ++i) {
+        const nb::Cell& in = notebook.cells[i];
+        const nb::Cell& out = stripped.cells[i];
+        if (in.cell_type == nb::CellType::Code) {
+            check(out.outputs.empty() && !out.execution_count, "strip_outputs: code cell kept outputs or count");
+            check(out.source == in.source && out.metadata == in.metadata && out.id == in.id,
+                  "strip_outputs: code cell fields");
+        } else {
+            check(out == in, "strip_outputs: markdown or raw cell changed");
+        }
+    }
+    check(cv::strip_outputs(stripped) == stripped, "strip_outputs is not idempotent");
+
+    const auto written = nb::to_vec_pretty(stripped);
+    if (!written.ok()) fail("to_vec_pretty failed on a stripped notebook", written.error().display());
+    check(valid_utf8(written.value()), "to_vec_pretty result is not valid UTF-8");
+}
+
+// write(parse(text)) must read back to the same document and the same text.
+void check_round_trip(const nb::Notebook& notebook) {
+    const auto first = nb::to_vec_pretty(notebook);
+    if (!first.ok()) fail("to_vec_pretty failed", first.error().display());
+    const std::string& text1 = first.value();
+    check(valid_utf8(text1), "to_vec_pretty result is not valid UTF-8");
+    check(text1.empty() || text1.back() == '}', "to_vec_pretty: text does not end with the closing brace");
+
+    const auto reread = nb::parse_notebook(text1);
+    if (!reread.ok()) {
+        fail("written notebook does not read back",
+             reread.error().display() + "\n---- written text:\n" + text1);
+    }
+    const auto second = nb::to_vec_pretty(reread.value());
+    if (!second.ok()) fail("to_vec_pretty failed on the re-read notebook", second.error().display());
+    if (second.value() != text1) {
+        fail("round trip changed the written text",
+             "---- first:\n" + text1 + "\n---- second:\n" + second.value());
+    }
+    check(reread.value() == notebook, "round trip changed the document", text1);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (!valid_utf8(text)) return -1;  // both callers hand over UTF-8 only
+
+    const auto parsed = nb::parse_notebook(text);
+    if (!parsed.ok()) {
+        const nb::JsonError& error = parsed.error();
+        check(error.placed(), "parse_notebook returned an unplaced error", error.message);
+        check(!error.message.empty(), "parse_notebook returned an empty message");
+        check(error.line <= count_lines(text) && error.column <= text.size(),
+              "parse_notebook placed its error outside the text", error.display());
+        check(valid_utf8(error.display()), "error text is not valid UTF-8");
+        return 0;
+    }
+    const nb::Notebook& notebook = parsed.value();
+
+    check_text_result(cv::to_markdown(notebook), "to_markdown", expected_markdown(notebook));
+    check_text_result(cv::to_python(notebook), "to_python", expected_python(notebook));
+
+    check_strip(notebook);
+    check_render_records(notebook);
+    check_round_trip(notebook);
+    return 0;
+}
