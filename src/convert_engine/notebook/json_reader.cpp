@@ -264,6 +264,9 @@ void JsonReader::record_array_end() {
 void JsonReader::append_string_slow(std::string& out, std::size_t start, std::size_t i) {
     const char* p = text_.data();
     const std::size_t n = text_.size();
+    // Room for the plain run and a few decoded bytes after it, so the usual
+    // string with one trailing escape ("...\n") is allocated once.
+    out.reserve(out.size() + (i - start) + 16);
     out.append(p + start, i - start);
     for (;;) {
         if (i == n) {
@@ -551,7 +554,10 @@ JsonValue JsonReader::read_value() {
             enter();
             JsonArray array;
             bool first = true;
-            while (list_next(first)) array.push_back(read_value());
+            while (list_next(first)) {
+                if (array.empty()) array.reserve(8);  // lists of lines: skip the first regrowths
+                array.push_back(read_value());
+            }
             leave();
             return JsonValue(std::move(array));
         }

@@ -176,6 +176,7 @@ CellOutput read_output(JsonReader& r) {
     if (c == '{') {
         r.enter();
         Entries entries;
+        entries.reserve(4);  // an output rarely has more entries than its variant's fields
         std::optional<OutputKind> kind;
         r.within_object([&] {
             bool first = true;
