@@ -131,14 +131,20 @@ public:
         else null();
     }
 
-    void array(const JsonArray& items) {
+    // An array of `items`, each written by `each`.
+    template <class Items, class Each>
+    void array(const Items& items, Each&& each) {
         begin('[');
         bool first = true;
         for (const auto& item : items) {
             next(first);
-            value(item);
+            each(item);
         }
         end(']', first);
+    }
+
+    void array(const JsonArray& items) {
+        array(items, [this](const JsonValue& item) { value(item); });
     }
 
     void object(const JsonObject& entries) {
@@ -157,13 +163,7 @@ public:
     }
 
     void string_array(const std::vector<std::string>& items) {
-        begin('[');
-        bool first = true;
-        for (const auto& item : items) {
-            next(first);
-            string(item);
-        }
-        end(']', first);
+        array(items, [this](const std::string& item) { string(item); });
     }
 
 private:
@@ -265,13 +265,7 @@ void serialize(PrettyWriter& w, const Cell& cell) {
     w.key(first, "execution_count");
     w.optional_value(cell.execution_count);
     w.key(first, "outputs");
-    bool first_output = true;
-    w.begin('[');
-    for (const auto& output : cell.outputs) {
-        w.next(first_output);
-        serialize(w, output);
-    }
-    w.end(']', first_output);
+    w.array(cell.outputs, [&w](const CellOutput& output) { serialize(w, output); });
     w.end('}', first);
 }
 
@@ -285,13 +279,7 @@ void serialize(PrettyWriter& w, const Notebook& notebook) {
     w.key(first, "nbformat_minor");
     w.u32(notebook.nbformat_minor);
     w.key(first, "cells");
-    bool first_cell = true;
-    w.begin('[');
-    for (const auto& cell : notebook.cells) {
-        w.next(first_cell);
-        serialize(w, cell);
-    }
-    w.end(']', first_cell);
+    w.array(notebook.cells, [&w](const Cell& cell) { serialize(w, cell); });
     w.end('}', first);
 }
 
