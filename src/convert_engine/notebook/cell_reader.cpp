@@ -15,10 +15,7 @@ CellType cell_type_named(JsonReader& r, std::string_view name) {
     if (name == "code") return CellType::Code;
     if (name == "markdown") return CellType::Markdown;
     if (name == "raw") return CellType::Raw;
-    std::string message = "unknown variant `";
-    message += name;
-    message += "`, expected one of `code`, `markdown`, `raw`";
-    r.fail_at_point(r.offset(), std::move(message));
+    r.fail_at_point(r.offset(), unknown_variant(name, "`code`, `markdown`, `raw`"));
 }
 
 void read_cell_field(JsonReader& r, Cell& cell, std::size_t index) {

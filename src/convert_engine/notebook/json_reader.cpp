@@ -95,6 +95,14 @@ std::string invalid_type(std::string_view unexpected, std::string_view expected)
     return m;
 }
 
+std::string unknown_variant(std::string_view name, std::string_view names) {
+    std::string m = "unknown variant `";
+    m += name;
+    m += "`, expected one of ";
+    m += names;
+    return m;
+}
+
 std::string invalid_length(std::size_t length, std::string_view expected) {
     std::string m = "invalid length ";
     m += std::to_string(length);
@@ -259,8 +267,19 @@ void JsonReader::record_array_end() {
 
 // ---- strings ------------------------------------------------------------------
 
-// The first byte at or after i that is a quote, a backslash or a control
-// character; n when there is none.
+bool JsonReader::at_escape(std::size_t i) {
+    const std::size_t n = text_.size();
+    if (i == n) {
+        pos_ = n;
+        fail_syntax(n, kEofString);
+    }
+    const auto c = static_cast<unsigned char>(text_[i]);
+    pos_ = i + 1;
+    if (c == '"') return false;
+    if (c != '\\') fail_syntax(i, "control character (\\u0000-\\u001F) found while parsing a string");
+    return true;
+}
+
 void JsonReader::append_string_slow(std::string& out, std::size_t start, std::size_t i) {
     const char* p = text_.data();
     const std::size_t n = text_.size();
@@ -268,18 +287,7 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
     // string with one trailing escape ("...\n") is allocated once.
     out.reserve(out.size() + (i - start) + 16);
     out.append(p + start, i - start);
-    for (;;) {
-        if (i == n) {
-            pos_ = n;
-            fail_syntax(n, kEofString);
-        }
-        const auto c = static_cast<unsigned char>(p[i]);
-        if (c == '"') {
-            pos_ = i + 1;
-            return;
-        }
-        if (c != '\\') fail_syntax(i, "control character (\\u0000-\\u001F) found while parsing a string");
-        pos_ = i + 1;
+    while (at_escape(i)) {
         decode_escape(out);
         i = pos_;
         const std::size_t j = find_json_string_special(p, i, n);
@@ -348,19 +356,7 @@ void JsonReader::skip_string() {
     const char* p = text_.data();
     const std::size_t n = text_.size();
     std::size_t i = pos_ + 1;
-    for (;;) {
-        i = find_json_string_special(p, i, n);
-        if (i == n) {
-            pos_ = n;
-            fail_syntax(n, kEofString);
-        }
-        const auto c = static_cast<unsigned char>(p[i]);
-        if (c == '"') {
-            pos_ = i + 1;
-            return;
-        }
-        if (c != '\\') fail_syntax(i, "control character (\\u0000-\\u001F) found while parsing a string");
-        pos_ = i + 1;
+    while (at_escape(find_json_string_special(p, i, n))) {
         if (pos_ == n) fail_syntax(n, kEofString);
         switch (p[pos_++]) {
             case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;

@@ -37,6 +37,8 @@ std::string missing_field(std::string_view key);
 std::string duplicate_field(std::string_view key);
 std::string invalid_type(std::string_view unexpected, std::string_view expected);
 std::string invalid_length(std::size_t length, std::string_view expected);
+// "unknown variant `<name>`, expected one of <names>".
+std::string unknown_variant(std::string_view name, std::string_view names);
 
 // Stores an object entry; a key already present has its value replaced.
 void insert_entry(JsonObject& object, std::string&& key, JsonValue&& value);
@@ -191,6 +193,10 @@ public:
 private:
     std::string_view read_string_slow(std::size_t start, std::size_t i);
     void append_string_slow(std::string& out, std::size_t start, std::size_t i);
+    // At the byte that ended a plain run inside a string: consumes it and
+    // returns true for a backslash, false for the closing quote; fails at
+    // the end of the text or on a control byte.
+    bool at_escape(std::size_t i);
     void decode_escape(std::string& out);
     std::uint32_t read_hex4();
     void skip_string();

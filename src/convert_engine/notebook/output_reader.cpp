@@ -26,10 +26,7 @@ OutputKind read_tag(JsonReader& r) {
     if (tag == "display_data") return OutputKind::DisplayData;
     if (tag == "execute_result") return OutputKind::ExecuteResult;
     if (tag == "error") return OutputKind::Error;
-    std::string message = "unknown variant `";
-    message += tag;
-    message += "`, expected one of `stream`, `display_data`, `execute_result`, `error`";
-    r.fail_at_point(r.offset(), std::move(message));
+    r.fail_at_point(r.offset(), unknown_variant(tag, "`stream`, `display_data`, `execute_result`, `error`"));
 }
 
 [[noreturn]] void fail_type(const JsonValue& value, std::string_view expected) {
