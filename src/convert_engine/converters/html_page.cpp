@@ -337,10 +337,13 @@ bool set_item(PyObject* dict, const Owned& key, Owned value) {
 
 Owned bool_object(bool value) { return Owned(PyBool_FromLong(value ? 1 : 0)); }
 
-Owned none_object() {
-    Py_INCREF(Py_None);
-    return Owned(Py_None);
+// A new reference to a borrowed object.
+Owned borrowed(PyObject* object) {
+    Py_INCREF(object);
+    return Owned(object);
 }
+
+Owned none_object() { return borrowed(Py_None); }
 
 // One cell's record as the dict the template reads.
 Owned cell_record(const PageRenderer& page, const CellRenderData& data) {
@@ -388,7 +391,7 @@ TextResult to_html(const notebook::Notebook& notebook, std::string_view title) {
     // The title goes into the page as escaped text, like every other text.
     Owned context(PyDict_New());
     if (!context || !set_item(context.get(), page.keys[Title], str_from(html_escape(title))) ||
-        !set_item(context.get(), page.keys[Cells], Owned(Py_NewRef(cells.get())))) {
+        !set_item(context.get(), page.keys[Cells], borrowed(cells.get()))) {
         return failure();
     }
     std::string out;
