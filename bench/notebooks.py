@@ -125,7 +125,64 @@ def medium() -> str:
     return json.dumps(_text_notebook(500, seed=2), indent=1, ensure_ascii=False)
 
 
-def image_heavy(total_mb: float = 50.0, per_image_kb: int = 1024) -> str:
+def text_heavy() -> str:
+    """About 1 MB of text: 1,100 cells, list-form sources and stream outputs."""
+    return json.dumps(_text_notebook(1100, seed=5), indent=1, ensure_ascii=False)
+
+
+_LABELS = ("naïve α≥β", "“quoted”", "日本語のラベル", "Ünïcödé ✓", "emoji 🚀", "C:\\temp\\new", "tab\there")
+
+
+def _svg(rng: random.Random, n_shapes: int) -> str:
+    """An SVG document as matplotlib writes one: attributes in double quotes,
+    long path data, text labels with backslashes and non-ASCII letters."""
+    parts = ['<?xml version="1.0" encoding="utf-8" standalone="no"?>\n',
+             '<svg xmlns="http://www.w3.org/2000/svg" width="460.8pt" height="345.6pt" viewBox="0 0 460.8 345.6">\n',
+             '<style type="text/css">*{stroke-linejoin: round; stroke-linecap: butt}</style>\n']
+    for k in range(n_shapes):
+        points = " ".join(f"L {rng.uniform(0, 460):.3f} {rng.uniform(0, 345):.3f}" for _ in range(rng.randint(8, 40)))
+        parts.append(f'<g id="line2d_{k}">\n <path d="M 57.6 307.584 {points}" clip-path="url(#p{k:x})" '
+                     f'style="fill: none; stroke: #1f77b4; stroke-width: 1.5"/>\n</g>\n')
+        if k % 4 == 0:
+            label = rng.choice(_LABELS)
+            parts.append(f'<text x="{rng.uniform(0, 400):.2f}" y="{rng.uniform(0, 300):.2f}" '
+                         f'style="font: 10px \'DejaVu Sans\'">{label} "{k}" \\ {label}</text>\n')
+    parts.append("</svg>\n")
+    return "".join(parts)
+
+
+def _html_table(rng: random.Random, n_rows: int) -> str:
+    rows = ['<div>\n<style scoped>\n    .dataframe tbody tr th:only-of-type {\n        vertical-align: middle;\n    }\n</style>\n',
+            '<table border="1" class="dataframe">\n  <thead>\n    <tr style="text-align: right;">\n'
+            '      <th></th>\n      <th>name</th>\n      <th>path</th>\n      <th>value</th>\n    </tr>\n  </thead>\n  <tbody>\n']
+    for r in range(n_rows):
+        rows.append(f'    <tr>\n      <th>{r}</th>\n      <td>"{rng.choice(_LABELS)}"</td>\n'
+                    f'      <td>C:\\data\\{rng.choice(_WORDS)}_{r}.csv</td>\n      <td>{rng.gauss(0, 1e3):.6f}</td>\n    </tr>\n')
+    rows.append("  </tbody>\n</table>\n</div>")
+    return "".join(rows)
+
+
+def escapes(n_cells: int = 40) -> str:
+    """Code cells whose outputs are long SVG and HTML strings full of escapes:
+    quotes, backslashes, newlines and non-ASCII letters (about 4 MB)."""
+    rng = random.Random(6)
+    cells = []
+    for i in range(n_cells):
+        svg = _svg(rng, rng.randint(150, 250))
+        outputs = [
+            # A figure: the SVG as one long string, its text fallback as lines.
+            {"data": {"image/svg+xml": svg, "text/plain": ["<Figure size 640x480 with 1 Axes>"]},
+             "metadata": {}, "output_type": "display_data"},
+            # A data frame: the HTML as a list of lines.
+            {"data": {"text/html": _lines(_html_table(rng, rng.randint(20, 60))),
+                      "text/plain": _lines(f"   name  value\n0  \"{rng.choice(_LABELS)}\"  {rng.random()}")},
+             "execution_count": i + 1, "metadata": {}, "output_type": "execute_result"},
+        ]
+        cells.append(_code_cell(rng, i, i + 1, outputs, rng.randint(2, 6)))
+    return json.dumps(_notebook(cells), indent=1, ensure_ascii=False)
+
+
+def image_heavy(total_mb: float = 20.0, per_image_kb: int = 1024) -> str:
     """Code cells whose display_data outputs carry base64 PNG images, about
     total_mb megabytes of base64 in all. The bundles hold only "image/png", as
     IPython.display.Image writes them, so the page embeds every image."""
@@ -176,5 +233,80 @@ CASES = {
     "small": small,
     "medium": medium,
     "deep-metadata": deep_metadata,
-    "images-50MB": image_heavy,
+    "text-1MB": text_heavy,
+    "escapes": escapes,
+    "images-20MB": image_heavy,
+}
+
+
+# --------------------------------------------------------------------------- adversarial shapes
+#
+# Each takes a size n and returns a compact notebook text whose cost grows with
+# n along one axis only. They are written as text directly: building Python
+# objects of 10^7 entries and dumping them would take longer than the bench.
+
+def _wrap(cells: str, metadata: str = "{}") -> str:
+    return f'{{"cells": [{cells}], "metadata": {metadata}, "nbformat": 4, "nbformat_minor": 5}}'
+
+
+def _code(outputs: str, source: str = '"print(1)"') -> str:
+    return f'{{"cell_type": "code", "execution_count": 1, "metadata": {{}}, "outputs": [{outputs}], "source": {source}}}'
+
+
+def _shuffled_keys(n: int, prefix: str, seed: int) -> list[str]:
+    keys = [f"{prefix}{i:08d}" for i in range(n)]
+    random.Random(seed).shuffle(keys)
+    return keys
+
+
+def undeclared_repeats(n: int) -> str:
+    """One output whose undeclared key comes n times before its tag."""
+    output = '{' + '"junk": 0, ' * n + '"output_type": "stream", "name": "stdout", "text": "done\\n"}'
+    return _wrap(_code(output))
+
+
+def notebook_metadata_keys(n: int) -> str:
+    """Notebook metadata of n keys in random order."""
+    entries = ", ".join(f'"{k}": {i}' for i, k in enumerate(_shuffled_keys(n, "key", 7)))
+    return _wrap(_code(""), "{" + entries + "}")
+
+
+def cell_metadata_keys(n: int) -> str:
+    """One cell whose metadata has n keys in random order."""
+    entries = ", ".join(f'"{k}": "v{i % 10}"' for i, k in enumerate(_shuffled_keys(n, "key", 8)))
+    return _wrap('{"cell_type": "markdown", "metadata": {' + entries + '}, "source": "# title"}')
+
+
+def mime_bundle_keys(n: int) -> str:
+    """One display_data output whose bundle has n MIME types in random order."""
+    entries = ", ".join(f'"application/x-{k}": "v"' for k in _shuffled_keys(n, "type", 9))
+    return _wrap(_code('{"data": {' + entries + '}, "metadata": {}, "output_type": "display_data"}'))
+
+
+def stream_outputs(n: int) -> str:
+    """One cell with n stream outputs."""
+    one = '{"name": "stdout", "output_type": "stream", "text": ["step\\n"]}'
+    return _wrap(_code(", ".join([one] * n)))
+
+
+def small_cells(n: int) -> str:
+    """n small cells, code and markdown in turn."""
+    pair = [_code("", '["x = 1\\n", "x"]'), '{"cell_type": "markdown", "metadata": {}, "source": ["# a\\n", "b"]}']
+    return _wrap(", ".join(pair[i % 2] for i in range(n)))
+
+
+def source_lines(n: int) -> str:
+    """One markdown cell whose list-form source has n lines."""
+    return _wrap('{"cell_type": "markdown", "metadata": {}, "source": [' + ", ".join(['"a line of text\\n"'] * n) + "]}")
+
+
+# name -> (generator, n, the format the shape was first found costly in)
+SHAPES = {
+    "undeclared key repeats": (undeclared_repeats, 10**6, "strip"),
+    "notebook metadata keys": (notebook_metadata_keys, 10**5, "strip"),
+    "cell metadata keys": (cell_metadata_keys, 10**5, "strip"),
+    "MIME bundle keys": (mime_bundle_keys, 10**5, "html"),
+    "stream outputs": (stream_outputs, 10**5, "html"),
+    "small cells": (small_cells, 10**5, "strip"),
+    "source lines": (source_lines, 10**6, "markdown"),
 }
