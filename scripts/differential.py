@@ -158,7 +158,7 @@ def mutate_bytes(rng: random.Random, text: str) -> bytes:
 
 
 def mutant(seed: int, index: int, bases: tuple[list[str], list[str]]) -> Item:
-    """The mutant `index`: three in four start from a valid notebook."""
+    """The mutant `index`: three in four start from a valid JSON text."""
     rng = random.Random(f"{seed}:{index}")
     valid, invalid = bases
     base = rng.choice(valid if rng.random() < 0.75 or not invalid else invalid)
@@ -282,8 +282,10 @@ def base_build(rev: str) -> Path:
 
 # --------------------------------------------------------------------------- the comparison
 
-def run_workers(packages: dict[str, Path], jobs: int, seed: int, mutants: int) -> dict[str, dict[int, str]]:
-    """Runs `jobs` workers per build at once; returns each build's digests by input index."""
+def run_workers(packages: dict[str, Path], jobs: int, seed: int,
+                mutants: int) -> tuple[dict[str, dict[int, str]], list[str]]:
+    """Runs `jobs` workers per build at once; returns each build's digests by
+    input index, and what went wrong with the workers."""
     procs = []
     for build, package in packages.items():
         for shard in range(jobs):
@@ -292,6 +294,7 @@ def run_workers(packages: dict[str, Path], jobs: int, seed: int, mutants: int) -
                    "--seed", str(seed), "--mutants", str(mutants)]
             procs.append((build, shard, out, subprocess.Popen(cmd, stdout=out)))
     results: dict[str, dict[int, str]] = {build: {} for build in packages}
+    failures = []
     for build, shard, out, proc in procs:
         code = proc.wait()
         out.close()
@@ -304,8 +307,8 @@ def run_workers(packages: dict[str, Path], jobs: int, seed: int, mutants: int) -
             done = [i for i in results[build] if i % jobs == shard]
             crashed = max(done, default=shard - jobs) + jobs
             results[build][crashed] = f"worker ended with status {code}"
-            print(f"{build} worker {shard} ended with status {code} at input {crashed}")
-    return results
+            failures.append(f"{build} worker {shard} ended with status {code} at input {crashed}")
+    return results, failures
 
 
 def explain(packages: dict[str, Path], indices: list[int], seed: int, mutants: int) -> dict[str, dict[int, list[str]]]:
@@ -368,9 +371,16 @@ def main() -> int:
     built = time.monotonic()
 
     inputs = Inputs(args.seed, args.mutants)
-    results = run_workers(packages, args.jobs, args.seed, args.mutants)
+    results, failures = run_workers(packages, args.jobs, args.seed, args.mutants)
     base, current = results["base"], results["current"]
     differing = sorted(i for i in range(inputs.count) if base.get(i) != current.get(i))
+    # A crash in both builds is no difference, but it is a fault all the same,
+    # and it leaves the rest of its shard unread.
+    missing = [i for i in range(inputs.count) if i not in base or i not in current]
+    for failure in failures:
+        print(failure)
+    if missing:
+        print(f"{len(missing)} inputs without an outcome in one build or both (first: {inputs[missing[0]].name})")
     fixed = len(inputs.fixed)
     calls = sum(len(d.split()) for d in current.values())
     print(f"\n{inputs.count} inputs ({fixed} files and bench notebooks, {args.mutants} mutants), "
@@ -380,8 +390,7 @@ def main() -> int:
           f"{sum(i >= fixed for i in differing)} among the mutants)")
     if differing:
         report(packages, differing[: args.show], inputs, args.seed, args.mutants)
-        return 1
-    return 0
+    return 1 if differing or failures or missing else 0
 
 
 if __name__ == "__main__":
