@@ -363,10 +363,9 @@ def _status_kib(field_name: str) -> int:
     raise RuntimeError(f"{field_name} not in /proc/self/status")
 
 
-def memory_child(fmt: str, path: str, timings: str) -> None:
+def memory_child(fmt: str, path: str) -> None:
     """Runs in a fresh interpreter: prints, as JSON, the resident memory that
-    one call adds on top of the loaded text, then the time of `timings` more
-    calls."""
+    one call adds on top of the loaded text, and the time of that call."""
     import resource
 
     import quorvelin_convert
@@ -393,24 +392,19 @@ def memory_child(fmt: str, path: str, timings: str) -> None:
         method = "VmHWM after reset"
     except OSError:
         method = "ru_maxrss"
+    start = time.perf_counter()
     result = convert(text, fmt, None)
+    call_s = time.perf_counter() - start
     if method == "VmHWM after reset":
         peak = _status_kib("VmHWM")
     else:
         peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    result_bytes = len(result.encode("utf-8"))
-    del result
-    times = []
-    for _ in range(int(timings)):
-        start = time.perf_counter()
-        convert(text, fmt, None)
-        times.append(time.perf_counter() - start)
     print(json.dumps({"format": fmt, "text_bytes": text_bytes, "baseline_kib": baseline, "peak_kib": peak,
-                      "result_bytes": result_bytes, "method": method, "times": times}))
+                      "result_bytes": len(result.encode("utf-8")), "method": method, "call_s": call_s}))
 
 
-def run_child(fmt: str, path: Path, timings: int = 0) -> dict:
-    out = subprocess.run([sys.executable, __file__, "--memory-child", fmt, str(path), str(timings)],
+def run_child(fmt: str, path: Path) -> dict:
+    out = subprocess.run([sys.executable, __file__, "--memory-child", fmt, str(path)],
                          check=True, capture_output=True, text=True).stdout
     data = json.loads(out.strip().splitlines()[-1])
     data["added_bytes"] = (data["peak_kib"] - data["baseline_kib"]) * 1024
@@ -456,7 +450,8 @@ class ShapeRow:
     added_bytes: int
     # Memory added by one call at 10n over (input + result) at 10n.
     ratio: float
-    # Least time of a call at 10n over that at n.
+    # Time of a first call at 10n over that at n, each the least of a few
+    # fresh interpreters.
     growth: float
     time_n: float
     time_10n: float
@@ -480,12 +475,17 @@ def measure_shapes(quick: bool) -> list[ShapeRow]:
                 paths[size] = Path(tmp) / f"{size}.ipynb"
                 paths[size].write_text(generate(size), encoding="ascii")
             for fmt in FORMATS:
-                small = run_child(fmt, paths[n], timings=7)
-                large = run_child(fmt, paths[10 * n], timings=3)
+                # Every call is a fresh interpreter's first, at both sizes:
+                # later calls at n would find the heap warm where those at
+                # 10n, above the mmap threshold, pay first-touch page faults
+                # every time. The least of a few: the load of a shared
+                # machine only ever adds to a call's time.
+                small = [run_child(fmt, paths[n]) for _ in range(3)]
+                large = [run_child(fmt, paths[10 * n]) for _ in range(2)]
+                time_n = min(child["call_s"] for child in small)
+                time_10n = min(child["call_s"] for child in large)
+                large = large[0]
                 ratio = large["added_bytes"] / (large["text_bytes"] + large["result_bytes"])
-                # The least time of a few calls: the load of a shared machine
-                # only ever adds to a call's time.
-                time_n, time_10n = min(small["times"]), min(large["times"])
                 growth = time_10n / time_n
                 row = ShapeRow(shape, fmt, n, large["text_bytes"], large["result_bytes"], large["added_bytes"],
                                ratio, growth, time_n, time_10n,
@@ -581,7 +581,7 @@ def main() -> int:
     parser.add_argument("--no-engine", action="store_true", help="skip the engine-only C++ benchmark")
     parser.add_argument("--json", type=Path, help="also write every figure to this file")
     parser.add_argument("--check", action="store_true", help="exit 1 when a goal is missed")
-    parser.add_argument("--memory-child", nargs=3, metavar=("FORMAT", "PATH", "TIMINGS"), help=argparse.SUPPRESS)
+    parser.add_argument("--memory-child", nargs=2, metavar=("FORMAT", "PATH"), help=argparse.SUPPRESS)
     args = parser.parse_args()
 
     if args.memory_child:
