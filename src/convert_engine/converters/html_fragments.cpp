@@ -123,9 +123,14 @@ OutputRenderData OutputRenderData::from_output(const CellOutput& output) {
 }
 
 CellRenderData CellRenderData::from_cell(const notebook::Cell& cell) {
-    CellRenderData data;
+    CellRenderData data = without_outputs(cell);
     data.outputs.reserve(cell.outputs.size());
     for (const auto& output : cell.outputs) data.outputs.push_back(OutputRenderData::from_output(output));
+    return data;
+}
+
+CellRenderData CellRenderData::without_outputs(const notebook::Cell& cell) {
+    CellRenderData data;
     data.source_escaped = html_escape(cell.source.text);
     switch (cell.cell_type) {
         case CellType::Code:

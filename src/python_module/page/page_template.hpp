@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace convert_engine::converters {
+namespace python_module::page {
 
 // The Jinja2 text of the HTML page, registered as the template "notebook".
 // It starts with a line feed; the engine drops the one line feed at its end.
@@ -141,4 +141,4 @@ inline constexpr std::string_view page_template = R"page(
 </html>
 )page";
 
-}  // namespace convert_engine::converters
+}  // namespace python_module::page
