@@ -23,6 +23,7 @@ Python_add_library(quorvelin_convert MODULE WITH_SOABI
   src/python_module/utf8.cpp
 )
 target_include_directories(quorvelin_convert PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_compile_definitions(quorvelin_convert PRIVATE QC_VERSION="${PROJECT_VERSION}")
 target_link_libraries(quorvelin_convert PRIVATE python_module_page convert_engine qc_warnings)
 set_target_properties(quorvelin_convert PROPERTIES
   CXX_VISIBILITY_PRESET hidden
