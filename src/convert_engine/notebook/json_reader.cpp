@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <limits>
 #include <system_error>
 #include <vector>
@@ -109,16 +110,6 @@ std::string invalid_length(std::size_t length, std::string_view expected) {
     m += ", expected ";
     m += expected;
     return m;
-}
-
-// Notebooks are usually written with sorted keys, so appending at the end
-// is tried first.
-void insert_entry(JsonObject& object, std::string&& key, JsonValue&& value) {
-    if (object.empty() || object.rbegin()->first < key) {
-        object.emplace_hint(object.end(), std::move(key), std::move(value));
-    } else {
-        object.insert_or_assign(std::move(key), std::move(value));
-    }
 }
 
 // ---- failures -----------------------------------------------------------------
@@ -528,15 +519,22 @@ bool JsonReader::take_null() {
 JsonObject JsonReader::read_map() {
     if (peek_value() != '{') fail_invalid_type("a map");
     enter();
-    JsonObject object;
+    const std::size_t mark = entries_mark();
     bool first = true;
     while (object_next(first)) {
         std::string key(read_key());
         object_colon();
         JsonValue value = read_value();
-        insert_entry(object, std::move(key), std::move(value));
+        push_entry(std::move(key), std::move(value));
     }
     leave();
+    return take_entries(mark);
+}
+
+JsonObject JsonReader::take_entries(std::size_t mark) {
+    const auto first = open_entries_.begin() + static_cast<std::ptrdiff_t>(mark);
+    JsonObject object = JsonObject::take_range(first, open_entries_.end());
+    open_entries_.erase(first, open_entries_.end());
     return object;
 }
 
@@ -548,13 +546,16 @@ JsonValue JsonReader::read_value() {
             return JsonValue(read_map());
         case '[': {
             enter();
-            JsonArray array;
+            const std::size_t mark = open_elements_.size();
             bool first = true;
             while (list_next(first)) {
-                if (array.empty()) array.reserve(8);  // lists of lines: skip the first regrowths
-                array.push_back(read_value());
+                JsonValue element = read_value();
+                open_elements_.push_back(std::move(element));
             }
             leave();
+            const auto begin = open_elements_.begin() + static_cast<std::ptrdiff_t>(mark);
+            JsonArray array(std::make_move_iterator(begin), std::make_move_iterator(open_elements_.end()));
+            open_elements_.erase(begin, open_elements_.end());
             return JsonValue(std::move(array));
         }
         case 'n':

@@ -40,9 +40,6 @@ std::string invalid_length(std::size_t length, std::string_view expected);
 // "unknown variant `<name>`, expected one of <names>".
 std::string unknown_variant(std::string_view name, std::string_view names);
 
-// Stores an object entry; a key already present has its value replaced.
-void insert_entry(JsonObject& object, std::string&& key, JsonValue&& value);
-
 // One pass over one notebook text: the offset, the nesting budget and the
 // scratch buffer for strings with escapes. Every failure is thrown as a
 // ReadError; parse_notebook turns it into a JsonError.
@@ -169,6 +166,12 @@ public:
     // The optional-value rule: true (and null consumed) when a null is next.
     bool take_null();
     JsonObject read_map();
+    // The entries of an object being read wait on one stack shared by all
+    // open objects, so each object is allocated once, at its exact size,
+    // when it closes: mark the stack, push the entries, take them.
+    std::size_t entries_mark() const noexcept { return open_entries_.size(); }
+    void push_entry(std::string&& key, JsonValue&& value) { open_entries_.emplace_back(std::move(key), std::move(value)); }
+    JsonObject take_entries(std::size_t mark);
     JsonValue read_value();
     // Throws a value away: valid JSON only, no budget, no conversions.
     void skip_value();
@@ -211,6 +214,8 @@ private:
     std::size_t pos_ = 0;
     int budget_ = kBudget;
     std::string scratch_;
+    JsonObject::Entries open_entries_;
+    JsonArray open_elements_;  // the same for arrays
 };
 
 // A record given in array form, walked element by element after its "[".

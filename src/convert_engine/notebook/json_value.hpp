@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -10,10 +12,50 @@ namespace convert_engine::notebook {
 
 struct JsonValue;
 
-// Objects are kept in ascending byte order of their keys: std::string compares
-// through char_traits<char>, which orders bytes as unsigned.
 using JsonArray = std::vector<JsonValue>;
-using JsonObject = std::map<std::string, JsonValue, std::less<>>;
+
+// A JSON object: its entries in one flat vector, kept in ascending unsigned
+// byte order of the keys (std::string compares through char_traits<char>,
+// which orders bytes as unsigned), each key once. Look-ups are binary
+// searches. Built from entries in any order: they are sorted stably and the
+// last of equal keys is kept.
+class JsonObject {
+public:
+    using value_type = std::pair<std::string, JsonValue>;
+    using Entries = std::vector<value_type>;
+    using iterator = Entries::iterator;
+    using const_iterator = Entries::const_iterator;
+
+    JsonObject() = default;
+    JsonObject(std::initializer_list<value_type> entries);
+    // Takes entries in any order, repeats allowed.
+    explicit JsonObject(Entries entries);
+    // Moves the entries of [first, last) into a new object, the range
+    // sorted in place first. The range is left with moved-from entries.
+    static JsonObject take_range(iterator first, iterator last);
+
+    iterator begin() noexcept { return entries_.begin(); }
+    iterator end() noexcept { return entries_.end(); }
+    const_iterator begin() const noexcept { return entries_.begin(); }
+    const_iterator end() const noexcept { return entries_.end(); }
+    std::size_t size() const noexcept { return entries_.size(); }
+    bool empty() const noexcept { return entries_.empty(); }
+
+    iterator find(std::string_view key) noexcept;
+    const_iterator find(std::string_view key) const noexcept;
+    // The value under `key`; std::out_of_range when there is none.
+    const JsonValue& at(std::string_view key) const;
+
+    friend bool operator==(const JsonObject& a, const JsonObject& b);
+
+private:
+    // Sorts [first, last) stably by key; returns the end of the run of
+    // entries that remain once the last of equal keys is kept, moved to the
+    // front.
+    static iterator sort_keep_last(iterator first, iterator last);
+
+    Entries entries_;
+};
 
 // A generic JSON value. Numbers keep the kind they were read as: unsigned
 // integer, negative integer, or finite double. Copying is a deep copy.
@@ -40,5 +82,7 @@ struct JsonValue {
 
     friend bool operator==(const JsonValue&, const JsonValue&) = default;
 };
+
+inline bool operator==(const JsonObject& a, const JsonObject& b) { return a.entries_ == b.entries_; }
 
 }  // namespace convert_engine::notebook
