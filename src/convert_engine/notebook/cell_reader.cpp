@@ -55,44 +55,9 @@ CellType read_cell_type(JsonReader& r) {
 // The value is read whole first, so its own syntax errors come before the
 // verdict on its shape.
 CellSource read_cell_source(JsonReader& r) {
-    const int c = r.peek_value();
-    if (c == '"') return CellSource{r.read_text()};
-    if (c == '[') {
-        r.enter();
-        std::string joined;
-        bool all_strings = true;
-        bool first = true;
-        while (r.list_next(first)) {
-            if (all_strings && r.peek() == '"') {
-                r.append_string(joined);
-            } else {
-                all_strings = false;
-                r.read_value();
-            }
-        }
-        r.leave();
-        if (all_strings) return CellSource{std::move(joined)};
-    } else {
-        r.read_value();
-    }
-    JsonReader::fail_unplaced(kSourceMismatch);
-}
-
-CellSource cell_source_from_value(JsonValue&& value) {
-    if (auto* text = std::get_if<std::string>(&value.value)) return CellSource{std::move(*text)};
-    if (const auto* lines = std::get_if<JsonArray>(&value.value)) {
-        std::size_t total = 0;
-        for (const JsonValue& line : *lines) {
-            const std::string* s = line.as_string();
-            if (s == nullptr) JsonReader::fail_unplaced(kSourceMismatch);
-            total += s->size();
-        }
-        std::string joined;
-        joined.reserve(total);
-        for (const JsonValue& line : *lines) joined += *line.as_string();
-        return CellSource{std::move(joined)};
-    }
-    JsonReader::fail_unplaced(kSourceMismatch);
+    std::optional<std::string> text = r.read_joined_text();
+    if (!text) JsonReader::fail_unplaced(kSourceMismatch);
+    return CellSource{std::move(*text)};
 }
 
 Cell read_cell(JsonReader& r) {

@@ -509,6 +509,30 @@ std::string JsonReader::read_text() {
     return text;
 }
 
+std::optional<std::string> JsonReader::read_joined_text() {
+    const int c = peek_value();
+    if (c == '"') return read_text();
+    if (c != '[') {
+        read_value();
+        return std::nullopt;
+    }
+    enter();
+    lines_.clear();
+    bool all_strings = true;
+    bool first = true;
+    while (list_next(first)) {
+        if (all_strings && peek() == '"') {
+            append_string(lines_);
+        } else {
+            all_strings = false;
+            read_value();
+        }
+    }
+    leave();
+    if (!all_strings) return std::nullopt;
+    return std::string(lines_);
+}
+
 bool JsonReader::take_null() {
     if (peek() != 'n') return false;
     ++pos_;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -146,11 +147,20 @@ public:
     // place (no detour through the scratch buffer).
     void append_string(std::string& out) {
         const char* p = text_.data();
+        const std::size_t n = text_.size();
         const std::size_t start = ++pos_;
-        const std::size_t i = find_json_string_special(p, start, text_.size());
-        if (i < text_.size() && p[i] == '"') {
+        const std::size_t i = find_json_string_special(p, start, n);
+        if (i < n && p[i] == '"') {
             pos_ = i + 1;
             out.append(p + start, i - start);
+            return;
+        }
+        // A line of a text in list form: its only escape is the line feed
+        // that ends it.
+        if (n - i > 2 && p[i] == '\\' && p[i + 1] == 'n' && p[i + 2] == '"') {
+            pos_ = i + 3;
+            out.append(p + start, i - start);
+            out += '\n';
             return;
         }
         append_string_slow(out, start, i);
@@ -163,6 +173,11 @@ public:
     // ---- value readers ----------------------------------------------------
     std::uint32_t read_u32();
     std::string read_text();
+    // A text given as one string or as a list of strings joined with no
+    // separator, the list's lines decoded into one reused buffer and copied
+    // out once at their exact size. Any other value is read whole and gives
+    // nullopt.
+    std::optional<std::string> read_joined_text();
     // The optional-value rule: true (and null consumed) when a null is next.
     bool take_null();
     JsonObject read_map();
@@ -214,6 +229,7 @@ private:
     std::size_t pos_ = 0;
     int budget_ = kBudget;
     std::string scratch_;
+    std::string lines_;  // the lines of a list-form text being joined
     JsonObject::Entries open_entries_;
     JsonArray open_elements_;  // the same for arrays
 };

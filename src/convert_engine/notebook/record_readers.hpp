@@ -20,10 +20,6 @@ CellType read_cell_type(JsonReader& reader);
 CellSource read_cell_source(JsonReader& reader);
 CellOutput read_output(JsonReader& reader);
 
-// A source or stream text from a value already read whole; the failure is
-// left unplaced.
-CellSource cell_source_from_value(JsonValue&& value);
-
 inline constexpr const char* kSourceMismatch = "data did not match any variant of untagged enum CellSourceJson";
 
 // Position of `key` among a record's declared keys, or -1.
