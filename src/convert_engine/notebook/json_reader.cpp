@@ -556,6 +556,14 @@ JsonObject JsonReader::read_map() {
 }
 
 JsonObject JsonReader::take_entries(std::size_t mark) {
+    // A large object alone on the stack takes the stack's own storage
+    // instead of a copy, which would briefly hold its entries twice.
+    constexpr std::size_t kTakeStorageFrom = 4096;
+    if (mark == 0 && open_entries_.size() >= kTakeStorageFrom) {
+        JsonObject object(std::move(open_entries_));
+        open_entries_.clear();
+        return object;
+    }
     const auto first = open_entries_.begin() + static_cast<std::ptrdiff_t>(mark);
     JsonObject object = JsonObject::take_range(first, open_entries_.end());
     open_entries_.erase(first, open_entries_.end());
