@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <system_error>
 #include <vector>
 
 
+#include "convert_engine/notebook/string_blocks.hpp"
 #include "convert_engine/notebook/unexpected.hpp"
 #include "convert_engine/text_scan.hpp"
 
@@ -24,29 +26,27 @@ int hex_value(unsigned char c) noexcept {
     return -1;
 }
 
-void append_utf8(std::string& out, std::uint32_t cp) {
-    char buf[4];
-    std::size_t n;
+std::size_t encode_utf8(char* buf, std::uint32_t cp) noexcept {
     if (cp < 0x80) {
         buf[0] = static_cast<char>(cp);
-        n = 1;
-    } else if (cp < 0x800) {
+        return 1;
+    }
+    if (cp < 0x800) {
         buf[0] = static_cast<char>(0xC0 | (cp >> 6));
         buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 2;
-    } else if (cp < 0x10000) {
+        return 2;
+    }
+    if (cp < 0x10000) {
         buf[0] = static_cast<char>(0xE0 | (cp >> 12));
         buf[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 3;
-    } else {
-        buf[0] = static_cast<char>(0xF0 | (cp >> 18));
-        buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 4;
+        return 3;
     }
-    out.append(buf, n);
+    buf[0] = static_cast<char>(0xF0 | (cp >> 18));
+    buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
 }
 
 // One bit per open container of a skipped value: set for objects.
@@ -271,20 +271,49 @@ bool JsonReader::at_escape(std::size_t i) {
     return true;
 }
 
+// Decodes block by block into `out` through a raw cursor: each 16-byte
+// block is copied whole and the cursor advanced past its plain bytes, so
+// one room check serves a block and its escape.
 void JsonReader::append_string_slow(std::string& out, std::size_t start, std::size_t i) {
     const char* p = text_.data();
     const std::size_t n = text_.size();
-    // Room for the plain run and a few decoded bytes after it, so the usual
-    // string with one trailing escape ("...\n") is allocated once.
-    out.reserve(out.size() + (i - start) + 16);
-    out.append(p + start, i - start);
-    while (at_escape(i)) {
-        decode_escape(out);
+    // Room for a whole block and an escape after its plain bytes.
+    constexpr std::size_t kRoom = 2 * StringBlock::kSize;
+    std::size_t length = out.size();
+    out.resize(length + (i - start) + 2 * kRoom);
+    std::memcpy(out.data() + length, p + start, i - start);
+    length += i - start;
+    for (;;) {
+        if (out.size() - length < kRoom) out.resize(std::max(out.size() * 2, length + kRoom));
+        char* dest = out.data() + length;
+        if (i + StringBlock::kSize <= n) {
+            const unsigned mask = StringBlock::copy(p + i, dest);
+            if (mask == 0) {
+                i += StringBlock::kSize;
+                length += StringBlock::kSize;
+                continue;
+            }
+            const auto plain = static_cast<std::size_t>(__builtin_ctz(mask));
+            i += plain;
+            length += plain;
+            dest += plain;
+        } else {
+            // The last bytes of the text: byte by byte.
+            while (i < n) {
+                const auto c = static_cast<unsigned char>(p[i]);
+                if (c == '"' || c == '\\' || c < 0x20) break;
+                *dest++ = static_cast<char>(c);
+                ++i;
+                ++length;
+            }
+        }
+        // At a special byte (or the end of the text).
+        if (!at_escape(i)) break;
+        const std::size_t written = decode_escape(dest);
+        length += written;
         i = pos_;
-        const std::size_t j = find_json_string_special(p, i, n);
-        out.append(p + i, j - i);
-        i = j;
     }
+    out.resize(length);
 }
 
 std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) {
@@ -311,20 +340,21 @@ std::uint32_t JsonReader::read_hex4() {
     return value;
 }
 
-// After a backslash: decodes one escape onto the end of `out`.
-void JsonReader::decode_escape(std::string& out) {
+// After a backslash: decodes one escape into `dest` (room for 4 bytes);
+// returns the number of bytes written.
+std::size_t JsonReader::decode_escape(char* dest) {
     const std::size_t n = text_.size();
     if (pos_ == n) fail_syntax(n, kEofString);
     const char c = text_[pos_++];
     switch (c) {
-        case '"': out += '"'; return;
-        case '\\': out += '\\'; return;
-        case '/': out += '/'; return;
-        case 'b': out += '\b'; return;
-        case 'f': out += '\f'; return;
-        case 'n': out += '\n'; return;
-        case 'r': out += '\r'; return;
-        case 't': out += '\t'; return;
+        case '"': *dest = '"'; return 1;
+        case '\\': *dest = '\\'; return 1;
+        case '/': *dest = '/'; return 1;
+        case 'b': *dest = '\b'; return 1;
+        case 'f': *dest = '\f'; return 1;
+        case 'n': *dest = '\n'; return 1;
+        case 'r': *dest = '\r'; return 1;
+        case 't': *dest = '\t'; return 1;
         case 'u': break;
         default: fail_at_point(pos_, "invalid escape");
     }
@@ -339,7 +369,7 @@ void JsonReader::decode_escape(std::string& out) {
         if (low < 0xDC00 || low > 0xDFFF) fail_at_point(pos_, "lone leading surrogate in hex escape");
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
     }
-    append_utf8(out, cp);
+    return encode_utf8(dest, cp);
 }
 
 // A string of a skipped value: escapes checked, nothing decoded.
@@ -502,11 +532,11 @@ std::uint32_t JsonReader::read_u32() {
     fail_at_point(pos_, invalid_type(unexpected_float(num.f), "u32"));
 }
 
+// Allocated once at its exact size: a string with escapes is decoded into
+// the scratch buffer first.
 std::string JsonReader::read_text() {
     if (peek_value() != '"') fail_invalid_type("a string");
-    std::string text;
-    append_string(text);
-    return text;
+    return std::string(read_string());
 }
 
 std::optional<std::string> JsonReader::read_joined_text() {

@@ -215,7 +215,7 @@ private:
     // returns true for a backslash, false for the closing quote; fails at
     // the end of the text or on a control byte.
     bool at_escape(std::size_t i);
-    void decode_escape(std::string& out);
+    std::size_t decode_escape(char* dest);
     std::uint32_t read_hex4();
     void skip_string();
     // Scans a number literal by the grammar; returns whether it is an
