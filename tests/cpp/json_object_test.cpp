@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/json/json_value.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "convert_engine/notebook/json_reader.hpp"
+#include "convert_engine/json/json_reader.hpp"
 #include "convert_engine/notebook/parse.hpp"
 
 namespace {

@@ -35,7 +35,7 @@ void read_cell_field(JsonReader& r, Cell& cell, std::size_t index) {
 CellType read_cell_type(JsonReader& r) {
     const int c = r.peek_value();
     if (c == '"') return cell_type_named(r, r.read_string());
-    if (c != '{') r.fail_syntax(r.offset(), "expected value");
+    if (c != '{') r.fail_syntax(r.offset(), ErrorKind::ExpectedValue);
     r.enter();
     if (r.peek_value() != '"') r.fail_invalid_type("variant identifier");
     const CellType type = cell_type_named(r, r.read_string());
@@ -47,16 +47,16 @@ CellType read_cell_type(JsonReader& r) {
         r.leave();
         return type;
     }
-    if (end < 0) r.fail_syntax(r.offset(), "EOF while parsing an object");
+    if (end < 0) r.fail_syntax(r.offset(), ErrorKind::EofWhileParsingObject);
     // Placed just before the offending byte.
-    r.fail_at_point(r.offset(), "expected value");
+    r.fail_at_point(r.offset(), ErrorKind::ExpectedValue);
 }
 
 // The value is read whole first, so its own syntax errors come before the
 // verdict on its shape.
 CellSource read_cell_source(JsonReader& r) {
     std::optional<std::string> text = r.read_joined_text();
-    if (!text) JsonReader::fail_unplaced(kSourceMismatch);
+    if (!text) JsonReader::fail_unplaced(ErrorKind::SourceMismatch);
     return CellSource{std::move(*text)};
 }
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "convert_engine/notebook/record_readers.hpp"
-#include "convert_engine/notebook/unexpected.hpp"
+#include "convert_engine/json/unexpected.hpp"
 
 namespace convert_engine::notebook::detail {
 
@@ -87,7 +87,7 @@ std::vector<std::string> take_text_list(JsonValue& value) {
 }
 
 CellSource take_source(Held& held) {
-    if (held.not_text) JsonReader::fail_unplaced(kSourceMismatch);
+    if (held.not_text) JsonReader::fail_unplaced(ErrorKind::SourceMismatch);
     return CellSource{take_text(held.value)};
 }
 
@@ -95,10 +95,10 @@ std::optional<std::uint32_t> take_optional_u32(const JsonValue& value) {
     if (value.is_null()) return std::nullopt;
     if (const auto* u = std::get_if<std::uint64_t>(&value.value)) {
         if (*u <= std::numeric_limits<std::uint32_t>::max()) return static_cast<std::uint32_t>(*u);
-        JsonReader::fail_unplaced("invalid value: " + unexpected_unsigned(*u) + ", expected u32");
+        JsonReader::fail_unplaced(invalid_value(unexpected_unsigned(*u), "u32"));
     }
     if (const auto* i = std::get_if<std::int64_t>(&value.value))
-        JsonReader::fail_unplaced("invalid value: " + unexpected_signed(*i) + ", expected u32");
+        JsonReader::fail_unplaced(invalid_value(unexpected_signed(*i), "u32"));
     fail_type(value, "u32");
 }
 

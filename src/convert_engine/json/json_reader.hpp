@@ -6,8 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "convert_engine/notebook/json_error.hpp"
-#include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/json/json_error.hpp"
+#include "convert_engine/json/json_value.hpp"
+#include "convert_engine/json/messages.hpp"
 #include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook::detail {
@@ -32,14 +33,6 @@ struct Number {
     std::int64_t i = 0;
     double f = 0.0;
 };
-
-// Message texts built by the record rules.
-std::string missing_field(std::string_view key);
-std::string duplicate_field(std::string_view key);
-std::string invalid_type(std::string_view unexpected, std::string_view expected);
-std::string invalid_length(std::size_t length, std::string_view expected);
-// "unknown variant `<name>`, expected one of <names>".
-std::string unknown_variant(std::string_view name, std::string_view names);
 
 // One pass over one notebook text: the offset, the nesting budget and the
 // scratch buffer for strings with escapes. Every failure is thrown as a
@@ -68,15 +61,17 @@ public:
     // Like peek(), but a value must start here: the end of the text fails.
     int peek_value() {
         const int c = peek();
-        if (c < 0) fail_syntax(pos_, "EOF while parsing a value");
+        if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
         return c;
     }
 
     // ---- failures -------------------------------------------------------
     // Placed at the byte at `at` (its column counted from 1), or at the end
     // of the text when `at` is past it.
-    [[noreturn]] void fail_syntax(std::size_t at, const char* message) const;
+    [[noreturn]] void fail_syntax(std::size_t at, ErrorKind kind) const;
+    [[noreturn]] void fail_at_point(std::size_t point, ErrorKind kind) const;
     [[noreturn]] void fail_at_point(std::size_t point, std::string message) const;
+    [[noreturn]] static void fail_unplaced(ErrorKind kind);
     [[noreturn]] static void fail_unplaced(std::string message);
     // The value at the offset has the wrong JSON type: reads it whole
     // (scalars) or not at all (arrays, objects) and fails with "invalid type".
@@ -85,7 +80,7 @@ public:
     // ---- nesting budget ---------------------------------------------------
     // At an opening bracket: takes a unit and consumes the bracket.
     void enter() {
-        if (--budget_ == 0) fail_syntax(pos_, "recursion limit exceeded");
+        if (--budget_ == 0) fail_syntax(pos_, ErrorKind::RecursionLimitExceeded);
         ++pos_;
     }
     // At a closing bracket: gives the unit back and consumes the bracket.

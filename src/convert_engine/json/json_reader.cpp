@@ -1,4 +1,4 @@
-#include "convert_engine/notebook/json_reader.hpp"
+#include "convert_engine/json/json_reader.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -9,8 +9,8 @@
 #include <vector>
 
 
-#include "convert_engine/notebook/string_blocks.hpp"
-#include "convert_engine/notebook/unexpected.hpp"
+#include "convert_engine/json/string_blocks.hpp"
+#include "convert_engine/json/unexpected.hpp"
 #include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook::detail {
@@ -68,59 +68,23 @@ private:
     std::size_t size_ = 0;
 };
 
-constexpr const char* kEofString = "EOF while parsing a string";
-
 }  // namespace
-
-// ---- messages ---------------------------------------------------------------
-
-std::string missing_field(std::string_view key) {
-    std::string m = "missing field `";
-    m += key;
-    m += '`';
-    return m;
-}
-
-std::string duplicate_field(std::string_view key) {
-    std::string m = "duplicate field `";
-    m += key;
-    m += '`';
-    return m;
-}
-
-std::string invalid_type(std::string_view unexpected, std::string_view expected) {
-    std::string m = "invalid type: ";
-    m += unexpected;
-    m += ", expected ";
-    m += expected;
-    return m;
-}
-
-std::string unknown_variant(std::string_view name, std::string_view names) {
-    std::string m = "unknown variant `";
-    m += name;
-    m += "`, expected one of ";
-    m += names;
-    return m;
-}
-
-std::string invalid_length(std::size_t length, std::string_view expected) {
-    std::string m = "invalid length ";
-    m += std::to_string(length);
-    m += ", expected ";
-    m += expected;
-    return m;
-}
 
 // ---- failures -----------------------------------------------------------------
 
-void JsonReader::fail_syntax(std::size_t at, const char* message) const {
-    throw ReadError{message, std::min(at + 1, text_.size()), true};
+void JsonReader::fail_syntax(std::size_t at, ErrorKind kind) const {
+    throw ReadError{std::string(message_text(kind)), std::min(at + 1, text_.size()), true};
+}
+
+void JsonReader::fail_at_point(std::size_t point, ErrorKind kind) const {
+    fail_at_point(point, std::string(message_text(kind)));
 }
 
 void JsonReader::fail_at_point(std::size_t point, std::string message) const {
     throw ReadError{std::move(message), point, true};
 }
+
+void JsonReader::fail_unplaced(ErrorKind kind) { fail_unplaced(std::string(message_text(kind))); }
 
 void JsonReader::fail_unplaced(std::string message) {
     throw ReadError{std::move(message), 0, false};
@@ -165,7 +129,7 @@ void JsonReader::fail_invalid_type(std::string_view expected) {
             break;
         }
         default:
-            fail_syntax(pos_, "expected value");
+            fail_syntax(pos_, ErrorKind::ExpectedValue);
     }
     fail_at_point(pos_, invalid_type(unexpected, expected));
 }
@@ -206,16 +170,16 @@ bool JsonReader::object_next(bool& first) {
         ++pos_;
         c = peek();
     } else if (c < 0) {
-        fail_syntax(pos_, "EOF while parsing an object");
+        fail_syntax(pos_, ErrorKind::EofWhileParsingObject);
     } else if (first) {
         first = false;
     } else {
-        fail_syntax(pos_, "expected `,` or `}`");
+        fail_syntax(pos_, ErrorKind::ExpectedCommaOrBrace);
     }
     if (c == '"') return true;
-    if (c == '}') fail_syntax(pos_, "trailing comma");
-    if (c < 0) fail_syntax(pos_, "EOF while parsing a value");
-    fail_syntax(pos_, "key must be a string");
+    if (c == '}') fail_syntax(pos_, ErrorKind::TrailingComma);
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
+    fail_syntax(pos_, ErrorKind::KeyMustBeString);
 }
 
 void JsonReader::object_colon() {
@@ -224,36 +188,36 @@ void JsonReader::object_colon() {
         ++pos_;
         return;
     }
-    if (c < 0) fail_syntax(pos_, "EOF while parsing an object");
-    fail_syntax(pos_, "expected `:`");
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingObject);
+    fail_syntax(pos_, ErrorKind::ExpectedColon);
 }
 
 bool JsonReader::list_next(bool& first) {
     int c = peek();
     if (c == ']') return false;
-    if (c < 0) fail_syntax(pos_, "EOF while parsing a list");
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingList);
     if (first) {
         first = false;
         return true;
     }
-    if (c != ',') fail_syntax(pos_, "expected `,` or `]`");
+    if (c != ',') fail_syntax(pos_, ErrorKind::ExpectedCommaOrBracket);
     ++pos_;
     c = peek();
-    if (c == ']') fail_syntax(pos_, "trailing comma");
-    if (c < 0) fail_syntax(pos_, "EOF while parsing a value");
+    if (c == ']') fail_syntax(pos_, ErrorKind::TrailingComma);
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
     return true;
 }
 
 void JsonReader::record_array_end() {
     int c = peek();
     if (c == ']') return;
-    if (c < 0) fail_syntax(pos_, "EOF while parsing a list");
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingList);
     if (c == ',') {
         ++pos_;
         c = peek();
-        if (c == ']') fail_syntax(pos_, "trailing comma");
+        if (c == ']') fail_syntax(pos_, ErrorKind::TrailingComma);
     }
-    fail_syntax(pos_, "trailing characters");
+    fail_syntax(pos_, ErrorKind::TrailingCharacters);
 }
 
 // ---- strings ------------------------------------------------------------------
@@ -262,12 +226,12 @@ bool JsonReader::at_escape(std::size_t i) {
     const std::size_t n = text_.size();
     if (i == n) {
         pos_ = n;
-        fail_syntax(n, kEofString);
+        fail_syntax(n, ErrorKind::EofWhileParsingString);
     }
     const auto c = static_cast<unsigned char>(text_[i]);
     pos_ = i + 1;
     if (c == '"') return false;
-    if (c != '\\') fail_syntax(i, "control character (\\u0000-\\u001F) found while parsing a string");
+    if (c != '\\') fail_syntax(i, ErrorKind::ControlCharacterInString);
     return true;
 }
 
@@ -326,7 +290,7 @@ std::uint32_t JsonReader::read_hex4() {
     const std::size_t n = text_.size();
     if (n - pos_ < 4) {
         pos_ = n;
-        fail_syntax(n, kEofString);
+        fail_syntax(n, ErrorKind::EofWhileParsingString);
     }
     std::uint32_t value = 0;
     bool ok = true;
@@ -336,7 +300,7 @@ std::uint32_t JsonReader::read_hex4() {
         value = (value << 4) | static_cast<std::uint32_t>(d & 0xF);
     }
     pos_ += 4;
-    if (!ok) fail_at_point(pos_, "invalid escape");
+    if (!ok) fail_at_point(pos_, ErrorKind::InvalidEscape);
     return value;
 }
 
@@ -344,7 +308,7 @@ std::uint32_t JsonReader::read_hex4() {
 // returns the number of bytes written.
 std::size_t JsonReader::decode_escape(char* dest) {
     const std::size_t n = text_.size();
-    if (pos_ == n) fail_syntax(n, kEofString);
+    if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
     const char c = text_[pos_++];
     switch (c) {
         case '"': *dest = '"'; return 1;
@@ -356,17 +320,17 @@ std::size_t JsonReader::decode_escape(char* dest) {
         case 'r': *dest = '\r'; return 1;
         case 't': *dest = '\t'; return 1;
         case 'u': break;
-        default: fail_at_point(pos_, "invalid escape");
+        default: fail_at_point(pos_, ErrorKind::InvalidEscape);
     }
     std::uint32_t cp = read_hex4();
-    if (cp >= 0xDC00 && cp <= 0xDFFF) fail_at_point(pos_, "lone leading surrogate in hex escape");
+    if (cp >= 0xDC00 && cp <= 0xDFFF) fail_at_point(pos_, ErrorKind::LoneLeadingSurrogate);
     if (cp >= 0xD800 && cp <= 0xDBFF) {
         for (const char expected : {'\\', 'u'}) {
-            if (pos_ == n) fail_syntax(n, kEofString);
-            if (text_[pos_++] != expected) fail_at_point(pos_, "unexpected end of hex escape");
+            if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
+            if (text_[pos_++] != expected) fail_at_point(pos_, ErrorKind::UnexpectedEndOfHexEscape);
         }
         const std::uint32_t low = read_hex4();
-        if (low < 0xDC00 || low > 0xDFFF) fail_at_point(pos_, "lone leading surrogate in hex escape");
+        if (low < 0xDC00 || low > 0xDFFF) fail_at_point(pos_, ErrorKind::LoneLeadingSurrogate);
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
     }
     return encode_utf8(dest, cp);
@@ -378,11 +342,11 @@ void JsonReader::skip_string() {
     const std::size_t n = text_.size();
     std::size_t i = pos_ + 1;
     while (at_escape(find_json_string_special(p, i, n))) {
-        if (pos_ == n) fail_syntax(n, kEofString);
+        if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
         switch (p[pos_++]) {
             case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
             case 'u': read_hex4(); break;
-            default: fail_at_point(pos_, "invalid escape");
+            default: fail_at_point(pos_, ErrorKind::InvalidEscape);
         }
         i = pos_;
     }
@@ -391,8 +355,8 @@ void JsonReader::skip_string() {
 void JsonReader::read_ident(const char* rest) {
     const std::size_t n = text_.size();
     for (; *rest != '\0'; ++rest) {
-        if (pos_ == n) fail_syntax(n, "EOF while parsing a value");
-        if (text_[pos_] != *rest) fail_syntax(pos_, "expected ident");
+        if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingValue);
+        if (text_[pos_] != *rest) fail_syntax(pos_, ErrorKind::ExpectedIdent);
         ++pos_;
     }
 }
@@ -404,24 +368,24 @@ bool JsonReader::scan_number(bool& negative, std::size_t& digits_start, std::siz
     const std::size_t n = text_.size();
     negative = p[pos_] == '-';
     if (negative) ++pos_;
-    if (pos_ == n) fail_syntax(n, "EOF while parsing a value");
+    if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingValue);
     digits_start = pos_;
     const auto first = static_cast<unsigned char>(p[pos_]);
     if (first == '0') {
         ++pos_;
-        if (pos_ < n && is_digit(p[pos_])) fail_syntax(pos_, "invalid number");
+        if (pos_ < n && is_digit(p[pos_])) fail_syntax(pos_, ErrorKind::InvalidNumber);
     } else if (is_digit(first)) {
         ++pos_;
         while (pos_ < n && is_digit(p[pos_])) ++pos_;
     } else {
-        fail_syntax(pos_, "invalid number");
+        fail_syntax(pos_, ErrorKind::InvalidNumber);
     }
     digits_end = pos_;
     bool integer = true;
     // A fraction or exponent needs at least one digit after its mark.
     auto digits = [&] {
-        if (pos_ == n) fail_syntax(n, "EOF while parsing a value");
-        if (!is_digit(p[pos_])) fail_syntax(pos_, "invalid number");
+        if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingValue);
+        if (!is_digit(p[pos_])) fail_syntax(pos_, ErrorKind::InvalidNumber);
         while (pos_ < n && is_digit(p[pos_])) ++pos_;
     };
     if (pos_ < n && p[pos_] == '.') {
@@ -510,7 +474,7 @@ double JsonReader::literal_to_double(std::size_t start, std::size_t end) const {
         for (; p < last; ++p) e = std::min(e * 10 + (*p - '0'), 1'000'000'000'000LL);
         exponent += negative_exponent ? -e : e;
     }
-    if (exponent >= 0) fail_at_point(end, "number out of range");
+    if (exponent >= 0) fail_at_point(end, ErrorKind::NumberOutOfRange);
     return *first == '-' ? -0.0 : 0.0;
 }
 
@@ -523,9 +487,9 @@ std::uint32_t JsonReader::read_u32() {
     switch (num.kind) {
         case Number::Kind::Unsigned:
             if (num.u <= std::numeric_limits<std::uint32_t>::max()) return static_cast<std::uint32_t>(num.u);
-            fail_at_point(pos_, "invalid value: " + unexpected_unsigned(num.u) + ", expected u32");
+            fail_at_point(pos_, invalid_value(unexpected_unsigned(num.u), "u32"));
         case Number::Kind::Signed:
-            fail_at_point(pos_, "invalid value: " + unexpected_signed(num.i) + ", expected u32");
+            fail_at_point(pos_, invalid_value(unexpected_signed(num.i), "u32"));
         case Number::Kind::Float:
             break;
     }
@@ -644,7 +608,7 @@ JsonValue JsonReader::read_value() {
             return JsonValue(num.f);
         }
         default:
-            fail_syntax(pos_, "expected value");
+            fail_syntax(pos_, ErrorKind::ExpectedValue);
     }
 }
 
@@ -701,7 +665,7 @@ void JsonReader::skip_value() {
                 break;
             }
             default:
-                fail_syntax(pos_, "expected value");
+                fail_syntax(pos_, ErrorKind::ExpectedValue);
         }
         // A value ended: close what is complete, up to the next value.
         for (;;) {

@@ -1,4 +1,4 @@
-#include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/json/json_value.hpp"
 
 #include <algorithm>
 #include <iterator>
