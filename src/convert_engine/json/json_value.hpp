@@ -34,12 +34,13 @@ public:
     // sorted in place first. The range is left with moved-from entries.
     static JsonObject take_range(iterator first, iterator last);
 
-    iterator begin() noexcept { return entries_.begin(); }
-    iterator end() noexcept { return entries_.end(); }
-    const_iterator begin() const noexcept { return entries_.begin(); }
-    const_iterator end() const noexcept { return entries_.end(); }
-    std::size_t size() const noexcept { return entries_.size(); }
-    bool empty() const noexcept { return entries_.empty(); }
+    // Defined below JsonValue, which they need complete.
+    iterator begin() noexcept;
+    iterator end() noexcept;
+    const_iterator begin() const noexcept;
+    const_iterator end() const noexcept;
+    std::size_t size() const noexcept;
+    bool empty() const noexcept;
 
     iterator find(std::string_view key) noexcept;
     const_iterator find(std::string_view key) const noexcept;
@@ -83,6 +84,12 @@ struct JsonValue {
     friend bool operator==(const JsonValue&, const JsonValue&) = default;
 };
 
+inline JsonObject::iterator JsonObject::begin() noexcept { return entries_.begin(); }
+inline JsonObject::iterator JsonObject::end() noexcept { return entries_.end(); }
+inline JsonObject::const_iterator JsonObject::begin() const noexcept { return entries_.begin(); }
+inline JsonObject::const_iterator JsonObject::end() const noexcept { return entries_.end(); }
+inline std::size_t JsonObject::size() const noexcept { return entries_.size(); }
+inline bool JsonObject::empty() const noexcept { return entries_.empty(); }
 inline bool operator==(const JsonObject& a, const JsonObject& b) { return a.entries_ == b.entries_; }
 
 }  // namespace convert_engine::notebook
