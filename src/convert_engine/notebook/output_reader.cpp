@@ -1,4 +1,5 @@
 #include <array>
+#include <cassert>
 #include <optional>
 #include <string>
 #include <limits>
@@ -33,11 +34,40 @@ constexpr std::size_t kText = 1;
 // A kept entry (object form) or element (array form). A text field holds
 // its lines joined as they were read, or none when the value was no text.
 struct Held {
-    std::size_t field;  // in kFields
+    std::size_t field = 0;  // in kFields
     JsonValue value;
     bool not_text = false;
 };
-using HeldList = std::vector<Held>;
+// Never more than two entries of each field are kept (see Kept), so they
+// are held in place, with no allocation per output.
+class HeldList {
+public:
+    static constexpr std::size_t kCapacity = 2 * kFields.size();
+
+    void push_back(Held&& held) noexcept {
+        assert(size_ < kCapacity);
+        items_[size_++] = std::move(held);
+    }
+    // Drops the entries `drop` names, keeping the order of the others.
+    template <class Drop>
+    void erase_if(Drop&& drop) noexcept {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < size_; ++i) {
+            if (drop(items_[i])) continue;
+            if (kept != i) items_[kept] = std::move(items_[i]);
+            ++kept;
+        }
+        size_ = kept;
+    }
+    Held* begin() noexcept { return items_.data(); }
+    Held* end() noexcept { return items_.data() + size_; }
+    std::size_t size() const noexcept { return size_; }
+    Held& operator[](std::size_t i) noexcept { return items_[i]; }
+
+private:
+    std::array<Held, kCapacity> items_{};
+    std::size_t size_ = 0;
+};
 
 Held read_held(JsonReader& r, std::size_t field) {
     Held held{field, {}, false};
@@ -157,7 +187,7 @@ public:
     // The tag is known: only its variant's entries stay.
     void set_kind(OutputKind kind) {
         kind_ = kind;
-        std::erase_if(entries_, [kind](const Held& held) { return !declares(kind, held.field); });
+        entries_.erase_if([kind](const Held& held) { return !declares(kind, held.field); });
         seen_ = {};
         for (const Held& held : entries_)
             if (++seen_[held.field] == 2) closed_ = true;
@@ -294,7 +324,6 @@ CellOutput read_output(JsonReader& r) {
             if (!r.list_next(first)) JsonReader::fail_unplaced(missing_field("output_type"));
             kind = read_tag(r);
             with_shape(kind, [&](const auto& shape) {
-                elements.reserve(shape.fields.size());
                 for (; r.list_next(first); ++count) {
                     if (count < shape.fields.size()) {
                         elements.push_back(read_held(r, shape.fields[count]));
