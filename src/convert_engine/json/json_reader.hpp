@@ -1,7 +1,9 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +57,7 @@ public:
             const auto c = static_cast<unsigned char>(p[pos_]);
             if (c > ' ' || (c != ' ' && c != '\n' && c != '\r' && c != '\t')) return c;
             ++pos_;
+            if (c == '\n') skip_indent();
         }
         return -1;
     }
@@ -204,6 +207,26 @@ public:
     static JsonError place(std::string_view text, std::size_t point, std::string message);
 
 private:
+    // After a line feed: skips the spaces that indent the next line, eight
+    // bytes at a time.
+    void skip_indent() noexcept {
+        const char* p = text_.data();
+        const std::size_t n = text_.size();
+        constexpr std::uint64_t kSpaces = 0x2020202020202020ULL;
+        while (n - pos_ >= sizeof(std::uint64_t)) {
+            std::uint64_t word;
+            std::memcpy(&word, p + pos_, sizeof word);
+            const std::uint64_t differ = word ^ kSpaces;
+            if (differ != 0) {
+                // The first byte that is not a space.
+                const int bit = std::endian::native == std::endian::little ? std::countr_zero(differ)
+                                                                           : std::countl_zero(differ);
+                pos_ += static_cast<std::size_t>(bit) / 8;
+                return;
+            }
+            pos_ += sizeof word;
+        }
+    }
     std::string_view read_string_slow(std::size_t start, std::size_t i);
     void append_string_slow(std::string& out, std::size_t start, std::size_t i);
     // At the byte that ended a plain run inside a string: consumes it and
