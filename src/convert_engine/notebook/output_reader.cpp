@@ -1,13 +1,13 @@
 #include <array>
 #include <cassert>
+#include <limits>
 #include <optional>
 #include <string>
-#include <limits>
 #include <utility>
 #include <vector>
 
-#include "convert_engine/notebook/record_readers.hpp"
 #include "convert_engine/json/unexpected.hpp"
+#include "convert_engine/notebook/record_readers.hpp"
 
 namespace convert_engine::notebook::detail {
 
@@ -38,6 +38,7 @@ struct Held {
     JsonValue value;
     bool not_text = false;
 };
+
 // Never more than two entries of each field are kept (see Kept), so they
 // are held in place, with no allocation per output.
 class HeldList {
