@@ -4,7 +4,7 @@
 #include <iterator>
 #include <string>
 
-#include "convert_engine/notebook/json_reader.hpp"
+#include "convert_engine/json/json_reader.hpp"
 #include "convert_engine/notebook/parse.hpp"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "convert_engine/notebook/float_format.hpp"
+#include "convert_engine/json/float_format.hpp"
 #include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "convert_engine/notebook/json_error.hpp"
-#include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/json/json_error.hpp"
+#include "convert_engine/json/json_value.hpp"
 #include "convert_engine/notebook/model.hpp"
 #include "convert_engine/result.hpp"
 
