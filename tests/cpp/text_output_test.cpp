@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "convert_engine/converters/html_fragments.hpp"
+#include "convert_engine/notebook/json_writer.hpp"
+#include "convert_engine/text_output.hpp"
+
+using namespace convert_engine;
+
+namespace {
+
+// One special byte and what each escaping turns it into; a byte kept as is
+// in one escaping has its own text there.
+struct Special {
+    char byte;
+    std::string_view json;
+    std::string_view html;
+};
+constexpr Special kSpecials[] = {
+    {'"', R"(\")", "&quot;"}, {'\\', R"(\\)", "\\"},  {'\n', R"(\n)", "\n"},    {'\x01', R"(\u0001)", "\x01"},
+    {'\x1f', R"(\u001f)", "\x1f"}, {'&', "&", "&amp;"}, {'<', "<", "&lt;"}, {'>', ">", "&gt;"},
+};
+
+std::string json_string(std::string_view text) {
+    std::string out;
+    notebook::append_json_value_pretty(out, notebook::JsonValue(std::string(text)));
+    return out;
+}
+
+// Plain text of `n` bytes that neither escaping touches, varied so that a
+// byte copied to the wrong place shows.
+std::string plain(std::size_t n) {
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) text.push_back(static_cast<char>('a' + i % 26));
+    return text;
+}
+
+}  // namespace
+
+// A special byte at every offset of texts whose lengths cross the 16-byte
+// blocks, the padded last block and the pieces of long strings.
+TEST(TextOutput, SpecialAtEveryOffset) {
+    for (const std::size_t n : {1, 15, 16, 17, 31, 32, 33, 47, 48, 49, 64, 100, 4095, 4096, 4097, 8200}) {
+        const std::string base = plain(n);
+        for (std::size_t at = 0; at < n; at += (n > 200 && at > 40 && at + 40 < n) ? 97 : 1) {
+            for (const Special& s : kSpecials) {
+                std::string text = base;
+                text[at] = s.byte;
+                const std::string head = base.substr(0, at), tail = base.substr(at + 1);
+                ASSERT_EQ(json_string(text), '"' + head + std::string(s.json) + tail + '"') << n << ' ' << at;
+                ASSERT_EQ(converters::html_escape(text), head + std::string(s.html) + tail) << n << ' ' << at;
+                ASSERT_EQ(escaped_size<HtmlEscaping>(text), head.size() + s.html.size() + tail.size());
+            }
+        }
+    }
+}
+
+// Runs of special bytes, alone and between plain bytes, across blocks.
+TEST(TextOutput, RunsOfSpecials) {
+    for (const Special& s : kSpecials) {
+        for (const std::size_t run : {1, 2, 15, 16, 17, 33, 64, 700, 5000}) {
+            for (const std::size_t before : {0, 1, 14, 16, 20}) {
+                const std::string text = plain(before) + std::string(run, s.byte) + plain(before);
+                std::string json = '"' + plain(before), html = plain(before);
+                for (std::size_t i = 0; i < run; ++i) json += s.json, html += s.html;
+                json += plain(before) + '"';
+                html += plain(before);
+                ASSERT_EQ(json_string(text), json) << run << ' ' << before;
+                ASSERT_EQ(converters::html_escape(text), html) << run << ' ' << before;
+                ASSERT_EQ(escaped_size<HtmlEscaping>(text), html.size());
+            }
+        }
+    }
+}
+
+// Writing through the cursor past the first step and past several doublings
+// of the capacity keeps what the string held and every byte written, plain
+// or escaped.
+TEST(TextOutput, GrowsWithoutLosingText) {
+    const std::string_view words[] = {"x", "", "a <longer> piece of text\n", std::string_view("\0z\"", 3)};
+    for (const std::size_t reserve : {0, 10, 1000, 1 << 20}) {
+        std::string out = "kept:";
+        out.reserve(reserve);
+        std::string expected = out;
+        TextOutput cursor(out);
+        for (std::size_t i = 0; i < 30000; ++i) {
+            const std::string_view w = words[i % 4];
+            switch (i % 3) {
+                case 0: cursor.put(w), expected += w; break;
+                case 1: put_escaped<HtmlEscaping>(cursor, w), expected += converters::html_escape(w); break;
+                case 2:
+                    put_escaped<HtmlEscaping>(cursor, w, escaped_size<HtmlEscaping>(w));
+                    expected += converters::html_escape(w);
+                    break;
+            }
+        }
+        cursor.finish();
+        ASSERT_EQ(out, expected) << reserve;
+    }
+}
+
+// A fragment is built at its exact size: no slack beyond the cursor's.
+TEST(TextOutput, FragmentsKeepNoSpareCapacity) {
+    for (const std::size_t n : {0, 10, 100, 5000, 100000}) {
+        std::string text = plain(n);
+        for (std::size_t i = 0; i < n; i += 7) text[i] = '<';
+        const std::string escaped = converters::html_escape(text);
+        EXPECT_LE(escaped.capacity(), escaped.size() + 2 * TextOutput::kSlack) << n;
+        const auto output = converters::OutputRenderData::from_output({notebook::CellOutput::Stream{"stdout", {text}}});
+        EXPECT_LE(output.html.capacity(), output.html.size() + 2 * TextOutput::kSlack) << n;
+    }
+}
