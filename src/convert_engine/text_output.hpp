@@ -39,7 +39,7 @@ public:
 
     void put(const char* text, std::size_t n) {
         char* p = room(n);
-        std::memcpy(p, text, n);
+        if (n != 0) std::memcpy(p, text, n);  // an empty view may have no data
         cur_ = p + n;
     }
     void put(std::string_view text) { put(text.data(), text.size()); }
@@ -164,6 +164,44 @@ char* escape_block(char* dst, const char* block, __m128i v, unsigned mask) noexc
     } while (mask != 0);
     return dst + (16 - start);
 }
+
+// Copies the last `rest` (1 to 31) bytes of a text when none of them is
+// special, with two overlapping loads and stores that stay inside the text;
+// false, with nothing written, when one is.
+template <class Escaping>
+bool copy_plain_tail(char* dst, const char* src, std::size_t rest) noexcept {
+    if (rest >= 16) {
+        const __m128i a = load16(src);
+        const __m128i b = load16(src + rest - 16);
+        if ((Escaping::mask(a) | Escaping::mask(b)) != 0) return false;
+        store16(dst, a);
+        store16(dst + rest - 16, b);
+        return true;
+    }
+    if (rest >= 8) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + rest - 8));
+        if (Escaping::mask(_mm_unpacklo_epi64(a, b)) != 0) return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), a);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + rest - 8), b);
+        return true;
+    }
+    if (rest >= 4) {
+        std::uint32_t a;
+        std::uint32_t b;
+        std::memcpy(&a, src, 4);
+        std::memcpy(&b, src + rest - 4, 4);
+        const auto as_int = [](std::uint32_t x) { return static_cast<int>(x); };
+        if (Escaping::mask(_mm_set_epi32(as_int(a), as_int(b), as_int(a), as_int(b))) != 0) return false;
+        std::memcpy(dst, &a, 4);
+        std::memcpy(dst + rest - 4, &b, 4);
+        return true;
+    }
+    for (std::size_t k = 0; k < rest; ++k)
+        if (Escaping::table[static_cast<unsigned char>(src[k])] != 0) return false;
+    for (std::size_t k = 0; k < rest; ++k) dst[k] = src[k];
+    return true;
+}
 #endif
 
 }  // namespace escape_detail
@@ -183,6 +221,8 @@ char* write_escaped(char* dst, std::string_view text) noexcept {
         dst = escape_block<Escaping>(dst, p + i, v, Escaping::mask(v));
     }
     if (i == n) return dst;
+    const std::size_t rest = n - i;
+    if (copy_plain_tail<Escaping>(dst, p + i, rest)) return dst + rest;
     // The last 1 to 31 bytes, from a copy padded with bytes that are written
     // as they are; the padding's copies are then dropped from the end.
     alignas(16) char pad[48];
@@ -190,7 +230,6 @@ char* write_escaped(char* dst, std::string_view text) noexcept {
     store16(pad, filler);
     store16(pad + 16, filler);
     store16(pad + 32, filler);
-    const std::size_t rest = n - i;
     std::memcpy(pad, p + i, rest);
     const __m128i head = load16(pad);
     dst = escape_block<Escaping>(dst, pad, head, Escaping::mask(head));

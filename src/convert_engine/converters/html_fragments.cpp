@@ -51,7 +51,7 @@ void append_display_data(std::string& out, const JsonObject& bundle) {
 
 }  // namespace
 
-void append_html_escaped(std::string& out, std::string_view text) { append_escaped_between(out, {}, text, {}); }
+void append_html_escaped(std::string& out, std::string_view text) { append_escaped_between(out, "", text, ""); }
 
 std::string html_escape(std::string_view text) {
     std::string out;

@@ -63,7 +63,7 @@ public:
         out_.commit(p);
     }
 
-    void string(std::string_view text) { quoted(text, {}); }
+    void string(std::string_view text) { quoted(text, ""); }
     void null() { out_.put("null", 4); }
     void u32(std::uint32_t v) { integer(v); }
 
@@ -150,7 +150,8 @@ private:
         return put_line_break(p, indent);
     }
 
-    // `text` as a JSON string, then `after` (at most two bytes).
+    // `text` as a JSON string, then `after` (at most two bytes, never a
+    // view without data).
     void quoted(std::string_view text, std::string_view after) {
         if (text.size() <= kShortText) {
             char* p = out_.room(kMaxEscapeLength * text.size() + TextOutput::kSlack + 4);
@@ -293,22 +294,40 @@ void serialize(PrettyWriter& w, const Notebook& notebook) {
 }
 
 // A cheap first guess at the size of the text, from the big pieces only
-// (sources, stream texts, top-level strings of bundles); the buffer grows
-// past it when the guess is short.
+// (sources, stream texts, bundles' texts); the buffer grows past it when the
+// guess is short.
+
+// A text as a JSON string on its own line: its bytes, an eighth more for
+// escapes, then quotes, key and indent.
+std::size_t text_size(const std::string& text) { return text.size() + text.size() / 8 + 32; }
+
+// A bundle's texts, whole or in the list form of one string per line.
+std::size_t bundle_size(const JsonObject& bundle) {
+    std::size_t size = 0;
+    for (const auto& [k, v] : bundle) {
+        size += k.size() + 16;
+        if (const auto* text = v.as_string()) {
+            size += text_size(*text);
+        } else if (const auto* lines = std::get_if<JsonArray>(&v.value)) {
+            for (const auto& line : *lines)
+                if (const auto* text = line.as_string()) size += text_size(*text);
+        }
+    }
+    return size;
+}
+
 std::size_t estimate_size(const Notebook& notebook) {
     std::size_t size = 256;
     for (const auto& cell : notebook.cells) {
-        size += 192 + cell.source.text.size() + cell.source.text.size() / 8;
+        size += 160 + text_size(cell.source.text);
         for (const auto& output : cell.outputs) {
             size += 128;
             if (const auto* stream = std::get_if<CellOutput::Stream>(&output.value)) {
-                size += stream->text.text.size();
+                size += text_size(stream->text.text);
             } else if (const auto* display = std::get_if<CellOutput::DisplayData>(&output.value)) {
-                for (const auto& [k, v] : display->data)
-                    if (const auto* s = v.as_string()) size += k.size() + s->size() + 16;
+                size += bundle_size(display->data);
             } else if (const auto* result = std::get_if<CellOutput::ExecuteResult>(&output.value)) {
-                for (const auto& [k, v] : result->data)
-                    if (const auto* s = v.as_string()) size += k.size() + s->size() + 16;
+                size += bundle_size(result->data);
             }
         }
     }
