@@ -271,6 +271,12 @@ std::size_t escaped_size(std::string_view text) noexcept {
     return size;
 }
 
+// The room put_escaped below asks for: a text with nothing to escape is
+// copied whole and needs no slack.
+inline std::size_t escaped_room(std::string_view text, std::size_t size) noexcept {
+    return size == text.size() ? size : size + TextOutput::kSlack;
+}
+
 // Appends `text`, whose escaped length `size` the caller has measured, with
 // one request for room; a text with nothing to escape is copied whole.
 template <class Escaping>
@@ -279,7 +285,7 @@ void put_escaped(TextOutput& out, std::string_view text, std::size_t size) {
         out.put(text);
         return;
     }
-    char* dst = out.room(size + TextOutput::kSlack);
+    char* dst = out.room(escaped_room(text, size));
     out.commit(write_escaped<Escaping>(dst, text));
 }
 

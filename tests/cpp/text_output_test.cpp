@@ -42,7 +42,7 @@ std::string plain(std::size_t n) {
 // A special byte at every offset of texts whose lengths cross the 16-byte
 // blocks, the padded last block and the pieces of long strings.
 TEST(TextOutput, SpecialAtEveryOffset) {
-    for (const std::size_t n : {1, 15, 16, 17, 31, 32, 33, 47, 48, 49, 64, 100, 4095, 4096, 4097, 8200}) {
+    for (const std::size_t n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 47, 48, 49, 64, 100, 4095, 4096, 4097, 8200}) {
         const std::string base = plain(n);
         for (std::size_t at = 0; at < n; at += (n > 200 && at > 40 && at + 40 < n) ? 97 : 1) {
             for (const Special& s : kSpecials) {
@@ -104,11 +104,14 @@ TEST(TextOutput, GrowsWithoutLosingText) {
 // A fragment is built at its exact size: no slack beyond the cursor's.
 TEST(TextOutput, FragmentsKeepNoSpareCapacity) {
     for (const std::size_t n : {0, 10, 100, 5000, 100000}) {
-        std::string text = plain(n);
-        for (std::size_t i = 0; i < n; i += 7) text[i] = '<';
-        const std::string escaped = converters::html_escape(text);
-        EXPECT_LE(escaped.capacity(), escaped.size() + 2 * TextOutput::kSlack) << n;
-        const auto output = converters::OutputRenderData::from_output({notebook::CellOutput::Stream{"stdout", {text}}});
-        EXPECT_LE(output.html.capacity(), output.html.size() + 2 * TextOutput::kSlack) << n;
+        for (const std::size_t every : {7, 0}) {  // a '<' every so many bytes, or none
+            std::string text = plain(n);
+            for (std::size_t i = 0; every != 0 && i < n; i += every) text[i] = '<';
+            const std::string escaped = converters::html_escape(text);
+            EXPECT_LE(escaped.capacity(), escaped.size() + 2 * TextOutput::kSlack) << n;
+            const auto output =
+                converters::OutputRenderData::from_output({notebook::CellOutput::Stream{"stdout", {text}}});
+            EXPECT_LE(output.html.capacity(), output.html.size() + 2 * TextOutput::kSlack) << n;
+        }
     }
 }

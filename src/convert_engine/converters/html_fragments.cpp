@@ -25,7 +25,7 @@ const std::string* string_entry(const JsonObject& bundle, std::string_view key) 
 // exact size.
 void append_escaped_between(std::string& html, std::string_view head, std::string_view text, std::string_view tail) {
     const std::size_t size = escaped_size<HtmlEscaping>(text);
-    html.reserve(html.size() + head.size() + size + tail.size() + TextOutput::kSlack);
+    html.reserve(html.size() + head.size() + escaped_room(text, size) + tail.size());
     TextOutput out(html);
     out.put(head);
     put_escaped<HtmlEscaping>(out, text, size);
