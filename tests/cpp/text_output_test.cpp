@@ -42,7 +42,9 @@ std::string plain(std::size_t n) {
 // A special byte at every offset of texts whose lengths cross the 16-byte
 // blocks, the padded last block and the pieces of long strings.
 TEST(TextOutput, SpecialAtEveryOffset) {
-    for (const std::size_t n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 47, 48, 49, 64, 100, 4095, 4096, 4097, 8200}) {
+    const std::size_t lengths[] = {1,  2,  3,  4,  5,  7,  8,   9,    15,   16,   17,  31,
+                                   32, 33, 47, 48, 49, 64, 100, 4095, 4096, 4097, 8200};
+    for (const std::size_t n : lengths) {
         const std::string base = plain(n);
         for (std::size_t at = 0; at < n; at += (n > 200 && at > 40 && at + 40 < n) ? 97 : 1) {
             for (const Special& s : kSpecials) {
