@@ -72,7 +72,7 @@ private:
     char* end_;
 };
 
-// The replacement of each byte: its bytes in the low six bytes (written as
+// The replacement of each byte: its bytes in the low seven bytes (written as
 // one 8-byte store) and its length in the top byte; 0 for bytes kept as is.
 using EscapeTable = std::array<std::uint64_t, 256>;
 
@@ -111,8 +111,22 @@ inline constexpr EscapeTable kHtmlEscapes = [] {
     return table;
 }();
 
+// JSON string escaping followed by HTML escaping, in one step: what a JSON
+// string's content becomes in an HTML page.
+inline constexpr EscapeTable kJsonInHtmlEscapes = [] {
+    EscapeTable table = kJsonEscapes;
+    table['"'] = escape_entry("\\&quot;");
+    table['&'] = kHtmlEscapes['&'];
+    table['<'] = kHtmlEscapes['<'];
+    table['>'] = kHtmlEscapes['>'];
+    return table;
+}();
+
+// The kinds of escaping: the table, the longest replacement, and the mask of
+// the bytes a block of 16 has to replace.
 struct JsonEscaping {
     static constexpr const EscapeTable& table = kJsonEscapes;
+    static constexpr std::size_t kMaxLength = 6;
 #if defined(__SSE2__)
     static unsigned mask(__m128i v) noexcept { return json_string_special_mask(v); }
 #endif
@@ -120,6 +134,7 @@ struct JsonEscaping {
 
 struct HtmlEscaping {
     static constexpr const EscapeTable& table = kHtmlEscapes;
+    static constexpr std::size_t kMaxLength = 6;
 #if defined(__SSE2__)
     static unsigned mask(__m128i v) noexcept { return html_special_mask(v); }
     // Per byte of the block, what its entity adds to the length: four for
@@ -133,8 +148,13 @@ struct HtmlEscaping {
 #endif
 };
 
-// Both tables replace a byte by at most six.
-inline constexpr std::size_t kMaxEscapeLength = 6;
+struct JsonInHtmlEscaping {
+    static constexpr const EscapeTable& table = kJsonInHtmlEscapes;
+    static constexpr std::size_t kMaxLength = 7;
+#if defined(__SSE2__)
+    static unsigned mask(__m128i v) noexcept { return json_string_special_mask(v) | html_special_mask(v); }
+#endif
+};
 
 namespace escape_detail {
 
@@ -208,7 +228,7 @@ bool copy_plain_tail(char* dst, const char* src, std::size_t rest) noexcept {
 
 // Writes `text` with each special byte replaced by its sequence and returns
 // the new end. `dst` needs room for the escaped length (at most
-// kMaxEscapeLength * text.size()) plus TextOutput::kSlack bytes.
+// Escaping::kMaxLength * text.size()) plus TextOutput::kSlack bytes.
 template <class Escaping>
 char* write_escaped(char* dst, std::string_view text) noexcept {
     const char* p = text.data();
@@ -291,14 +311,14 @@ void put_escaped(TextOutput& out, std::string_view text, std::size_t size) {
 
 // Appends `text` escaped. Room is asked for once for a text of up to a few
 // kilobytes; a longer text goes in pieces, so a long string never asks for
-// six times its size at once.
+// several times its size at once.
 template <class Escaping>
 void put_escaped(TextOutput& out, std::string_view text) {
     constexpr std::size_t kPiece = 4096;
     do {
         const std::string_view piece = text.substr(0, kPiece);
         text.remove_prefix(piece.size());
-        char* dst = out.room(kMaxEscapeLength * piece.size() + TextOutput::kSlack);
+        char* dst = out.room(Escaping::kMaxLength * piece.size() + TextOutput::kSlack);
         out.commit(write_escaped<Escaping>(dst, piece));
     } while (!text.empty());
 }

@@ -29,6 +29,16 @@ std::string json_string(std::string_view text) {
     return out;
 }
 
+// A bundle with no text/plain, image/png or image/svg+xml string is shown as
+// its escaped JSON; that text is escaped while it is written, which has to
+// equal escaping the JSON text afterwards.
+void expect_bundle_json_escaped(const std::string& text) {
+    const notebook::JsonObject bundle{{"text/plain", notebook::JsonArray{text}}, {text, nullptr}};
+    std::string json;
+    notebook::append_json_object_pretty(json, bundle);
+    ASSERT_EQ(converters::render_display_data(bundle), "<pre>" + converters::html_escape(json) + "</pre>");
+}
+
 // Plain text of `n` bytes that neither escaping touches, varied so that a
 // byte copied to the wrong place shows.
 std::string plain(std::size_t n) {
@@ -54,6 +64,7 @@ TEST(TextOutput, SpecialAtEveryOffset) {
                 ASSERT_EQ(json_string(text), '"' + head + std::string(s.json) + tail + '"') << n << ' ' << at;
                 ASSERT_EQ(converters::html_escape(text), head + std::string(s.html) + tail) << n << ' ' << at;
                 ASSERT_EQ(escaped_size<HtmlEscaping>(text), head.size() + s.html.size() + tail.size());
+                expect_bundle_json_escaped(text);
             }
         }
     }
@@ -72,6 +83,7 @@ TEST(TextOutput, RunsOfSpecials) {
                 ASSERT_EQ(json_string(text), json) << run << ' ' << before;
                 ASSERT_EQ(converters::html_escape(text), html) << run << ' ' << before;
                 ASSERT_EQ(escaped_size<HtmlEscaping>(text), html.size());
+                expect_bundle_json_escaped(text);
             }
         }
     }

@@ -43,9 +43,9 @@ void append_display_data(std::string& out, const JsonObject& bundle) {
     } else if (const auto* svg = string_entry(bundle, "image/svg+xml")) {
         out += *svg;
     } else {
-        std::string json;
-        notebook::append_json_object_pretty(json, bundle);
-        append_escaped_between(out, "<pre>", json, "</pre>");
+        out += "<pre>";
+        notebook::append_json_object_pretty_html(out, bundle);
+        out += "</pre>";
     }
 }
 

@@ -28,8 +28,21 @@ char* put_line_break(char* p, std::size_t indent) noexcept {
     return p + indent;
 }
 
+// How strings are spelled: as JSON text, or as JSON text already escaped for
+// an HTML page, where the quotes are &quot; and the content is escaped both
+// ways. Nothing else the writer produces is touched by HTML escaping.
+struct PlainJson {
+    using Escaping = JsonEscaping;
+    static constexpr std::string_view kQuote = "\"";
+};
+struct JsonInHtml {
+    using Escaping = JsonInHtmlEscaping;
+    static constexpr std::string_view kQuote = "&quot;";
+};
+
 // The pretty layout: every open container knows whether it has an entry yet;
 // the depth gives the indent of the next line.
+template <class Spelling>
 class PrettyWriter {
 public:
     explicit PrettyWriter(std::string& out) : out_(out) {}
@@ -153,18 +166,21 @@ private:
     // `text` as a JSON string, then `after` (at most two bytes, never a
     // view without data).
     void quoted(std::string_view text, std::string_view after) {
+        using Escaping = typename Spelling::Escaping;
+        constexpr std::string_view quote = Spelling::kQuote;
         if (text.size() <= kShortText) {
-            char* p = out_.room(kMaxEscapeLength * text.size() + TextOutput::kSlack + 4);
-            *p++ = '"';
-            p = write_escaped<JsonEscaping>(p, text);
-            *p++ = '"';
+            char* p = out_.room(Escaping::kMaxLength * text.size() + TextOutput::kSlack + 2 * quote.size() + 2);
+            std::memcpy(p, quote.data(), quote.size());
+            p = write_escaped<Escaping>(p + quote.size(), text);
+            std::memcpy(p, quote.data(), quote.size());
+            p += quote.size();
             std::memcpy(p, after.data(), after.size());
             out_.commit(p + after.size());
             return;
         }
-        out_.put('"');
-        put_escaped<JsonEscaping>(out_, text);
-        out_.put('"');
+        out_.put(quote);
+        put_escaped<Escaping>(out_, text);
+        out_.put(quote);
         out_.put(after);
     }
 
@@ -179,7 +195,9 @@ private:
     std::string scratch_;  // a float's spelling
 };
 
-void serialize(PrettyWriter& w, const KernelInfo& kernel) {
+using NotebookWriter = PrettyWriter<PlainJson>;
+
+void serialize(NotebookWriter& w, const KernelInfo& kernel) {
     bool first = true;
     w.begin('{');
     w.field(first, R"("name": )");
@@ -187,7 +205,7 @@ void serialize(PrettyWriter& w, const KernelInfo& kernel) {
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const LanguageInfo& language) {
+void serialize(NotebookWriter& w, const LanguageInfo& language) {
     bool first = true;
     w.begin('{');
     w.field(first, R"("name": )");
@@ -203,7 +221,7 @@ void serialize(PrettyWriter& w, const LanguageInfo& language) {
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const NotebookMetadata& metadata) {
+void serialize(NotebookWriter& w, const NotebookMetadata& metadata) {
     bool first = true;
     w.begin('{');
     w.field(first, R"("kernelInfo": )");
@@ -217,7 +235,7 @@ void serialize(PrettyWriter& w, const NotebookMetadata& metadata) {
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const CellOutput& output) {
+void serialize(NotebookWriter& w, const CellOutput& output) {
     bool first = true;
     w.begin('{');
     std::visit(
@@ -258,7 +276,7 @@ void serialize(PrettyWriter& w, const CellOutput& output) {
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const Cell& cell) {
+void serialize(NotebookWriter& w, const Cell& cell) {
     bool first = true;
     w.begin('{');
     switch (cell.cell_type) {
@@ -279,7 +297,7 @@ void serialize(PrettyWriter& w, const Cell& cell) {
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const Notebook& notebook) {
+void serialize(NotebookWriter& w, const Notebook& notebook) {
     bool first = true;
     w.begin('{');
     w.field(first, R"("metadata": )");
@@ -339,20 +357,26 @@ std::size_t estimate_size(const Notebook& notebook) {
 Result<std::string, JsonError> to_vec_pretty(const Notebook& notebook) {
     std::string out;
     out.reserve(estimate_size(notebook));
-    PrettyWriter writer(out);
+    NotebookWriter writer(out);
     serialize(writer, notebook);
     writer.finish();
     return out;
 }
 
 void append_json_value_pretty(std::string& out, const JsonValue& value) {
-    PrettyWriter writer(out);
+    PrettyWriter<PlainJson> writer(out);
     writer.value(value);
     writer.finish();
 }
 
 void append_json_object_pretty(std::string& out, const JsonObject& object) {
-    PrettyWriter writer(out);
+    PrettyWriter<PlainJson> writer(out);
+    writer.object(object);
+    writer.finish();
+}
+
+void append_json_object_pretty_html(std::string& out, const JsonObject& object) {
+    PrettyWriter<JsonInHtml> writer(out);
     writer.object(object);
     writer.finish();
 }
