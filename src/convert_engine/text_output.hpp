@@ -33,7 +33,12 @@ public:
         if (static_cast<std::size_t>(end_ - cur_) < n) grow(n);
         return cur_;
     }
-    std::size_t room_left() const noexcept { return static_cast<std::size_t>(end_ - cur_); }
+    // The same, growing the string to exactly the room asked for when it has
+    // to grow: for a text whose final size is known.
+    char* exact_room(std::size_t n) {
+        if (static_cast<std::size_t>(end_ - cur_) < n) grow(n, true);
+        return cur_;
+    }
     // Everything before `cursor` is written.
     void commit(char* cursor) noexcept { cur_ = cursor; }
 
@@ -58,10 +63,20 @@ public:
 private:
     static constexpr std::size_t kStep = std::size_t{32} << 10;
 
-    void grow(std::size_t n) {
+    void grow(std::size_t n, bool exact = false) {
         const auto used = static_cast<std::size_t>(cur_ - out_.data());
         out_.resize(used);  // a reallocation copies only what is written
-        if (out_.capacity() - used < n) out_.reserve(std::max(used + n, 2 * out_.capacity()));
+        if (out_.capacity() - used < n) {
+            if (exact) {
+                // reserve() would round up to twice the old capacity.
+                std::string bigger;
+                bigger.reserve(used + n);
+                bigger.append(out_);
+                out_.swap(bigger);
+            } else {
+                out_.reserve(std::max(used + n, 2 * out_.capacity()));
+            }
+        }
         out_.resize(std::min(out_.capacity(), used + std::max(n, kStep)));
         cur_ = out_.data() + used;
         end_ = out_.data() + out_.size();
@@ -225,6 +240,27 @@ bool copy_plain_tail(char* dst, const char* src, std::size_t rest) noexcept {
 #endif
 
 }  // namespace escape_detail
+
+// Copies the run of `text` before its first special byte, scanning and
+// copying in one pass, and returns the run's length. `dst` needs room for
+// text.size() bytes.
+template <class Escaping>
+std::size_t copy_plain_prefix(char* dst, std::string_view text) noexcept {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    using namespace escape_detail;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = load16(p + i);
+        store16(dst + i, v);
+        if (const unsigned mask = Escaping::mask(v); mask != 0) return i + static_cast<unsigned>(__builtin_ctz(mask));
+    }
+    if (i < n && copy_plain_tail<Escaping>(dst + i, p + i, n - i)) return n;
+#endif
+    for (; i < n && Escaping::table[static_cast<unsigned char>(p[i])] == 0; ++i) dst[i] = p[i];
+    return i;
+}
 
 // Writes `text` with each special byte replaced by its sequence and returns
 // the new end. `dst` needs room for the escaped length (at most

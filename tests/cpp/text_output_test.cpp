@@ -53,10 +53,10 @@ std::string plain(std::size_t n) {
 // blocks, the padded last block and the pieces of long strings.
 TEST(TextOutput, SpecialAtEveryOffset) {
     const std::size_t lengths[] = {1,  2,  3,  4,  5,  7,  8,   9,    15,   16,   17,  31,
-                                   32, 33, 47, 48, 49, 64, 100, 4095, 4096, 4097, 8200};
+                                   32, 33, 47, 48, 49, 64, 100, 4095, 4096, 4097, 8200, 40000};
     for (const std::size_t n : lengths) {
         const std::string base = plain(n);
-        for (std::size_t at = 0; at < n; at += (n > 200 && at > 40 && at + 40 < n) ? 97 : 1) {
+        for (std::size_t at = 0; at < n; at += (n > 200 && at > 40 && at + 40 < n) ? 97 + n / 100 : 1) {
             for (const Special& s : kSpecials) {
                 std::string text = base;
                 text[at] = s.byte;
@@ -118,9 +118,11 @@ TEST(TextOutput, GrowsWithoutLosingText) {
 // A fragment is built at its exact size: no slack beyond the cursor's.
 TEST(TextOutput, FragmentsKeepNoSpareCapacity) {
     for (const std::size_t n : {0, 10, 100, 5000, 100000}) {
-        for (const std::size_t every : {7, 0}) {  // a '<' every so many bytes, or none
+        enum class Marks { None, Every7, LastOnly };  // where the text has a '<'
+        for (const Marks marks : {Marks::None, Marks::Every7, Marks::LastOnly}) {
             std::string text = plain(n);
-            for (std::size_t i = 0; every != 0 && i < n; i += every) text[i] = '<';
+            for (std::size_t i = 0; marks == Marks::Every7 && i < n; i += 7) text[i] = '<';
+            if (marks == Marks::LastOnly && n != 0) text.back() = '<';
             const std::string escaped = converters::html_escape(text);
             EXPECT_LE(escaped.capacity(), escaped.size() + 2 * TextOutput::kSlack) << n;
             const auto output =
