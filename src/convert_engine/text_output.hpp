@@ -62,6 +62,9 @@ public:
 
 private:
     static constexpr std::size_t kStep = std::size_t{32} << 10;
+    // The least a growing string is given, so a small text of unknown size
+    // does not double its way up from a few bytes.
+    static constexpr std::size_t kFirstCapacity = 256;
 
     void grow(std::size_t n, bool exact = false) {
         const auto used = static_cast<std::size_t>(cur_ - out_.data());
@@ -74,7 +77,7 @@ private:
                 bigger.append(out_);
                 out_.swap(bigger);
             } else {
-                out_.reserve(std::max(used + n, 2 * out_.capacity()));
+                out_.reserve(std::max({used + n, 2 * out_.capacity(), kFirstCapacity}));
             }
         }
         out_.resize(std::min(out_.capacity(), used + std::max(n, kStep)));
