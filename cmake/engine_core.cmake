@@ -1,5 +1,4 @@
 set(QC_CORE_SOURCES
-  src/convert_engine/notebook/json_error.cpp
-  src/convert_engine/notebook/float_format.cpp
+  src/convert_engine/notebook/model.cpp
   src/convert_engine/error/convert_error.cpp
 )

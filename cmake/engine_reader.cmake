@@ -1,6 +1,4 @@
 set(QC_READER_SOURCES
-  src/convert_engine/notebook/json_reader.cpp
-  src/convert_engine/notebook/unexpected.cpp
   src/convert_engine/notebook/metadata_reader.cpp
   src/convert_engine/notebook/cell_reader.cpp
   src/convert_engine/notebook/output_reader.cpp

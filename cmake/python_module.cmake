@@ -1,12 +1,12 @@
 # The extension module quorvelin_convert and the HTML page target.
 find_package(Python 3.9 REQUIRED COMPONENTS Interpreter Development.Module)
 
-# The page is rendered by Jinja2 through the CPython API, so it builds with
-# the Python headers, apart from the rest of the engine.
-add_library(convert_engine_page STATIC src/convert_engine/converters/html_page.cpp)
-target_include_directories(convert_engine_page PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(convert_engine_page PUBLIC convert_engine Python::Module PRIVATE qc_warnings)
-set_target_properties(convert_engine_page PROPERTIES
+# The page is rendered by Jinja2 through the CPython API, so it sits on the
+# binding's side and builds with the Python headers, apart from the engine.
+add_library(python_module_page STATIC src/python_module/page/html_page.cpp)
+target_include_directories(python_module_page PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(python_module_page PUBLIC convert_engine Python::Module PRIVATE qc_warnings)
+set_target_properties(python_module_page PROPERTIES
   CXX_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON)
 
@@ -23,7 +23,8 @@ Python_add_library(quorvelin_convert MODULE WITH_SOABI
   src/python_module/utf8.cpp
 )
 target_include_directories(quorvelin_convert PRIVATE ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(quorvelin_convert PRIVATE convert_engine_page convert_engine qc_warnings)
+target_compile_definitions(quorvelin_convert PRIVATE QC_VERSION="${PROJECT_VERSION}")
+target_link_libraries(quorvelin_convert PRIVATE python_module_page convert_engine qc_warnings)
 set_target_properties(quorvelin_convert PROPERTIES
   CXX_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON)

@@ -1,8 +1,10 @@
 // libFuzzer target over the engine: reading, the text conversions, stripping,
 // the JSON writer and the page's per-cell records.
 //
-// Every input that is valid UTF-8 is read; a notebook that reads is converted
-// every way that needs no interpreter. Markdown, the script and the output
+// Every input that is valid UTF-8 is read and held against a plain check of
+// the JSON grammar: valid JSON never gets a syntax message, and nothing that
+// reads is invalid JSON. A notebook that reads is converted every way that
+// needs no interpreter. Markdown, the script and the output
 // fragments are compared with plain reference forms written below; stripping
 // and writing are checked by their invariants and a write-read round trip.
 // A broken invariant aborts with a message on stderr, so libFuzzer keeps the
@@ -297,6 +299,206 @@ void check_round_trip(const nb::Notebook& notebook) {
     check(reread.value() == notebook, "round trip changed the document", text1);
 }
 
+// ---- A plain recursive check of the JSON grammar, to hold the reader to.
+
+enum class Grammar {
+    valid,
+    valid_but_lone_surrogate,  // valid but for a \u escape of an unpaired surrogate
+    invalid,
+    too_deep,  // not checked
+};
+
+class GrammarCheck {
+public:
+    explicit GrammarCheck(std::string_view text) : s_(text) {}
+
+    Grammar run() {
+        space();
+        const bool ok = value(0);
+        space();
+        if (too_deep_) return Grammar::too_deep;
+        if (!ok || i_ != s_.size()) return Grammar::invalid;
+        return lone_surrogate_ ? Grammar::valid_but_lone_surrogate : Grammar::valid;
+    }
+
+private:
+    static constexpr std::size_t kMaxDepth = 10'000;
+
+    int peek() const { return i_ < s_.size() ? static_cast<unsigned char>(s_[i_]) : -1; }
+    bool eat(char c) {
+        if (peek() != c) return false;
+        ++i_;
+        return true;
+    }
+    void space() {
+        while (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r') ++i_;
+    }
+    bool digits() {
+        const std::size_t start = i_;
+        while (peek() >= '0' && peek() <= '9') ++i_;
+        return i_ > start;
+    }
+    bool word(std::string_view w) {
+        if (s_.substr(i_, w.size()) != w) return false;
+        i_ += w.size();
+        return true;
+    }
+
+    bool value(std::size_t depth) {
+        switch (peek()) {
+            case '{': return container(depth + 1, '}');
+            case '[': return container(depth + 1, ']');
+            case '"': return string();
+            case 't': return word("true");
+            case 'f': return word("false");
+            case 'n': return word("null");
+            default: return number();
+        }
+    }
+
+    // An array or, closing with '}', an object.
+    bool container(std::size_t depth, char close) {
+        if (depth > kMaxDepth) {
+            too_deep_ = true;
+            return false;
+        }
+        ++i_;
+        space();
+        if (eat(close)) return true;
+        for (;;) {
+            if (close == '}') {
+                if (!string()) return false;
+                space();
+                if (!eat(':')) return false;
+                space();
+            }
+            if (!value(depth)) return false;
+            space();
+            if (eat(close)) return true;
+            if (!eat(',')) return false;
+            space();
+        }
+    }
+
+    bool number() {
+        eat('-');
+        if (!eat('0') && !digits()) return false;
+        if (eat('.') && !digits()) return false;
+        if (eat('e') || eat('E')) {
+            if (!eat('+')) eat('-');
+            if (!digits()) return false;
+        }
+        return true;
+    }
+
+    // Four hexadecimal digits after "\u".
+    bool hex4(std::uint32_t& unit) {
+        if (s_.size() - i_ < 4) return false;
+        unit = 0;
+        for (int k = 0; k < 4; ++k) {
+            const int c = peek();
+            const int v = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+            if (v < 0) return false;
+            unit = unit * 16 + static_cast<std::uint32_t>(v);
+            ++i_;
+        }
+        return true;
+    }
+
+    bool string() {
+        if (!eat('"')) return false;
+        for (;;) {
+            const int c = peek();
+            if (c < 0x20) return false;  // the end of the text, or a control character
+            ++i_;
+            if (c == '"') return true;
+            if (c != '\\') continue;
+            const int e = peek();
+            if (e < 0) return false;
+            ++i_;
+            if (e == '"' || e == '\\' || e == '/' || e == 'b' || e == 'f' || e == 'n' || e == 'r' || e == 't') {
+                continue;
+            }
+            std::uint32_t unit = 0;
+            if (e != 'u' || !hex4(unit)) return false;
+            if (unit < 0xD800 || unit > 0xDFFF) continue;
+            // A leading surrogate must be followed at once by an escaped trailing one.
+            if (unit >= 0xDC00 || s_.substr(i_, 2) != "\\u") {
+                lone_surrogate_ = true;
+                continue;
+            }
+            i_ += 2;
+            std::uint32_t trail = 0;
+            if (!hex4(trail)) return false;
+            if (trail < 0xDC00 || trail > 0xDFFF) lone_surrogate_ = true;
+        }
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+    bool too_deep_ = false;
+    bool lone_surrogate_ = false;
+};
+
+// Messages about the grammar itself, which valid JSON never earns. The
+// reader's other messages (types, lengths, keys, ranges, the budget, and
+// "trailing characters" after the last field of an array form) do arise for
+// valid JSON.
+bool syntax_message(std::string_view message) {
+    static constexpr std::string_view kPrefixes[] = {
+        "EOF while parsing",
+        "expected `:`",
+        "expected `,` or `]`",
+        "expected `,` or `}`",
+        "expected ident",
+        "key must be a string",
+        "trailing comma",
+        "invalid escape",
+        "invalid number",
+        "control character",
+        "unexpected end of hex escape",
+        "lone leading surrogate in hex escape",
+    };
+    for (const std::string_view prefix : kPrefixes) {
+        if (message.substr(0, prefix.size()) == prefix) return true;
+    }
+    return false;
+}
+
+// The byte offset of a placed error's point.
+std::size_t point_of(std::string_view text, const nb::JsonError& error) {
+    std::size_t line_start = 0;
+    for (std::size_t line = 1; line < error.line; ++line) line_start = text.find('\n', line_start) + 1;
+    return line_start + error.column;
+}
+
+// "expected value" is a syntax message too, except where the cell kind's
+// reader gives it to valid JSON: at the first byte of a value that is neither
+// a string nor an object, at the brace closing an empty object, and just
+// before the comma that opens a second member of its one-member object.
+bool cell_kind_expected_value(std::string_view text, std::size_t point) {
+    if (point < text.size() && text[point] == ',') return true;
+    if (point == 0 || point > text.size()) return false;
+    const char c = text[point - 1];
+    return c == '}' || c == '[' || c == 'n' || c == 't' || c == 'f' || c == '-' || (c >= '0' && c <= '9');
+}
+
+void check_grammar(std::string_view text, const nb::JsonError* error) {
+    const Grammar grammar = GrammarCheck(text).run();
+    if (grammar == Grammar::too_deep) return;
+    if (!error) {
+        check(grammar != Grammar::invalid, "the reader accepted a text that is not JSON");
+        return;
+    }
+    if (grammar != Grammar::valid) return;
+    const bool wrong = error->message == "expected value"
+                           ? !cell_kind_expected_value(text, point_of(text, *error))
+                           : syntax_message(error->message);
+    if (wrong) fail("a syntax message for valid JSON", error->display());
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -311,8 +513,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(error.line <= count_lines(text) && error.column <= text.size(),
               "parse_notebook placed its error outside the text", error.display());
         check(valid_utf8(error.display()), "error text is not valid UTF-8");
+        check_grammar(text, &error);
         return 0;
     }
+    check_grammar(text, nullptr);
     const nb::Notebook& notebook = parsed.value();
 
     check_text_result(cv::to_markdown(notebook), "to_markdown", expected_markdown(notebook));

@@ -15,7 +15,7 @@ FUZZ_JOBS="${FUZZ_JOBS:-1}"
 FUZZ_MAX_LEN="${FUZZ_MAX_LEN:-65536}"
 
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DQC_BUILD_FUZZ=ON -DQC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  -DQC_BUILD_FUZZ=ON -DQC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQC_WARNINGS_AS_ERRORS=ON
 cmake --build "$BUILD" --target notebook_fuzzer
 FUZZER="$BUILD/notebook_fuzzer"
 

@@ -14,13 +14,15 @@ SAN_FLAGS="halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1:stri
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 echo "run-sanitized: C++ suite"
-cmake -S . -B "$BUILD" -G Ninja -DQC_BUILD_TESTS=ON -DQC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B "$BUILD" -G Ninja -DQC_BUILD_TESTS=ON -DQC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQC_WARNINGS_AS_ERRORS=ON
 ASAN_OPTIONS="detect_leaks=1:$SAN_FLAGS" cmake --build "$BUILD"
 ASAN_OPTIONS="detect_leaks=1:$SAN_FLAGS" ctest --test-dir "$BUILD" --output-on-failure
 
 echo "run-sanitized: Python suite"
 [ -x "$ASAN_VENV/bin/python" ] || python3 -m venv "$ASAN_VENV"
-SKB=(-Ccmake.define.QC_SANITIZE=ON -Ccmake.build-type=RelWithDebInfo -Cbuild-dir="$ROOT/build/asan-py")
+SKB=(-Ccmake.define.QC_SANITIZE=ON -Ccmake.define.QC_WARNINGS_AS_ERRORS=ON -Ccmake.build-type=RelWithDebInfo
+     -Cbuild-dir="$ROOT/build/asan-py")
 # Built without isolation so that build/asan-py stays valid between runs and
 # rebuilds only what changed.
 "$ASAN_VENV/bin/python" -m pip install -q --disable-pip-version-check "scikit-build-core>=0.10"

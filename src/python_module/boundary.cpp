@@ -19,6 +19,9 @@ PyObject* raise_fault(const char* message, const std::source_location* where) {
 PyRef new_str(std::string_view text) {
     PyRef str = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!str) {
+        if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+            throw Raised::fetch();
+        }
         PyErr_Print();
         throw Fault("Python API call failed");
     }

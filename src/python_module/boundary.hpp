@@ -9,6 +9,7 @@
 #include "python_module/failure.hpp"
 #include "python_module/fault.hpp"
 #include "python_module/py_ref.hpp"
+#include "python_module/raised.hpp"
 
 namespace python_module {
 
@@ -17,7 +18,8 @@ namespace python_module {
 PyObject* raise_fault(const char* message, const std::source_location* where);
 
 // Every call from the interpreter into the module passes here: the body's
-// object is returned as a new reference, its failure is raised, memory
+// object is returned as a new reference, its failure is raised, an exception
+// the interpreter raised on the way is raised again unchanged, memory
 // exhaustion becomes MemoryError and any other C++ exception becomes
 // pyo3_runtime.PanicException. Nothing thrown gets past this point: a fault
 // while raising ends the process.
@@ -30,6 +32,9 @@ PyObject* run_entry(Body&& body) noexcept {
                 return outcome.value().release();
             }
             std::move(outcome.error()).raise();
+            return nullptr;
+        } catch (Raised& raised) {
+            raised.restore();
             return nullptr;
         } catch (const std::bad_alloc&) {
             return PyErr_NoMemory();
@@ -45,8 +50,9 @@ PyObject* run_entry(Body&& body) noexcept {
     }
 }
 
-// A new str from UTF-8 text, copied once. When the interpreter cannot make
-// it, its error is printed and the call faults.
+// A new str from UTF-8 text, copied once. When memory runs out it throws
+// the interpreter's MemoryError as Raised, like every other exhaustion of
+// a call; any other failure to make it is printed and the call faults.
 PyRef new_str(std::string_view text);
 
 }  // namespace python_module

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "convert_engine/converters/html_page.hpp"
+#include "python_module/page/html_page.hpp"
 #include "convert_engine/converters/text_conversions.hpp"
 #include "convert_engine/notebook/json_writer.hpp"
 #include "convert_engine/notebook/parse.hpp"

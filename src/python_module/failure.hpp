@@ -10,6 +10,13 @@
 
 namespace python_module {
 
+// The texts callers see are fixed: every message (the argument TypeErrors in
+// arguments.cpp, the step prefixes in dispatch.cpp and file reading, the
+// reader's messages in the engine), the exception names (PanicException in
+// fault.cpp) and the help texts (functions.cpp). Programs match on them word
+// for word, so they are kept exactly as they are, also where a wording or a
+// name looks odd or foreign to this code: rewording one breaks its callers.
+//
 // A failure on its way to the interpreter: an exception type with its
 // message, made into an exception only when the call returns (raise), or an
 // exception already taken from the interpreter, raised again unchanged.

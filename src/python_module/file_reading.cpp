@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "python_module/raised.hpp"
 #include "python_module/utf8.hpp"
 
 namespace python_module {
@@ -42,13 +43,35 @@ ReadError os_error(int code) {
     return ReadError{reason + " (os error " + std::to_string(code) + ")"};
 }
 
-// read(2) that resumes after a signal; -1 with errno set on failure.
+// A system call cut short by a signal is not refused: the interpreter's
+// signal handlers run, as they do for Python's own I/O, and the call is
+// made again. What a handler raises (KeyboardInterrupt on Ctrl-C) ends the
+// reading and reaches the caller.
+void after_interruption() {
+    if (PyErr_CheckSignals() < 0) {
+        throw Raised::fetch();
+    }
+}
+
+// open(2) read-only; -1 with errno set on failure.
+int open_read_only(const char* name) {
+    for (;;) {
+        const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 || errno != EINTR) {
+            return fd;
+        }
+        after_interruption();
+    }
+}
+
+// read(2); -1 with errno set on failure.
 ssize_t read_some(int fd, char* into, std::size_t count) {
     for (;;) {
         const ssize_t got = ::read(fd, into, count);
         if (got >= 0 || errno != EINTR) {
             return got;
         }
+        after_interruption();
     }
 }
 
@@ -59,7 +82,7 @@ convert_engine::Result<std::string, ReadError> read_text_file(std::string_view p
         return ReadError{"file name contained an unexpected NUL byte"};
     }
     const std::string name(path);
-    FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor file(open_read_only(name.c_str()));
     if (file.get() < 0) {
         return os_error(errno);
     }

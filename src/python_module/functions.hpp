@@ -11,7 +11,11 @@ namespace python_module {
 // version, in the order the module adds them. Static for the process.
 std::span<PyMethodDef> function_records() noexcept;
 
+#ifndef QC_VERSION
+#error "QC_VERSION is defined by the build from the project version in CMakeLists.txt"
+#endif
+
 // The module's version text.
-inline constexpr const char version_text[] = "0.1.0";
+inline constexpr const char version_text[] = QC_VERSION;
 
 }  // namespace python_module

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "convert_engine/notebook/float_format.hpp"
+#include "convert_engine/json/float_format.hpp"
 
 using convert_engine::notebook::format_float;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -163,6 +164,25 @@ TEST(ReaderDocuments, WhitespaceAndForms) {
                              " \t\r\n{ \"cells\" : [ ] ,\n\"nbformat\"\t:\r4 , \"nbformat_minor\" :5 , \"metadata\":{ } }\n ",
                              "[{}, 4, 5, []]", "[ {} , 4 , 5 , [ ] ] \n"}) {
         EXPECT_EQ(read(text), expected) << text;
+    }
+}
+
+// Objects of any size, alone or nested, come out in key order with the
+// last of a repeated key; large ones are collected differently from small.
+TEST(ReaderDocuments, ObjectsOfAnySizeKeepKeyOrderAndTheLastRepeat) {
+    for (const std::size_t size : {std::size_t{3}, std::size_t{5000}}) {
+        std::string object = "{";
+        for (std::size_t k = size; k-- > 0;) object += "\"k" + std::to_string(k) + "\":" + std::to_string(k) + ",";
+        object += "\"k1\":\"last\"}";
+        const Notebook nb = read(R"({"metadata":)" + object.substr(0, object.size() - 1) + R"(,"v":)" + object +
+                                 R"(},"nbformat":4,"nbformat_minor":5,"cells":[]})");
+        const JsonObject& nested = std::get<JsonObject>(nb.metadata.extra.at("v").value);
+        for (const JsonObject* o : {&nb.metadata.extra, &nested}) {
+            EXPECT_EQ(o->size(), size + (o == &nested ? 0 : 1));
+            EXPECT_TRUE(std::is_sorted(o->begin(), o->end(), [](const auto& a, const auto& b) { return a.first < b.first; }));
+            EXPECT_EQ(o->at("k1"), JsonValue("last"));
+            EXPECT_EQ(o->at("k2"), JsonValue(std::uint64_t{2}));
+        }
     }
 }
 

@@ -286,4 +286,20 @@ TEST(ReaderMessages, EachFailureWithItsPosition) {
     }
 }
 
+// Indentation of every width, with tabs and carriage returns among the
+// spaces: the failure after it is placed by its own column.
+TEST(ReaderMessages, IndentedFailuresKeepTheirColumn) {
+    for (const std::string_view pad : {"", " ", "\t", " \r", "  \t "}) {
+        for (std::size_t width = 0; width <= 20; ++width) {
+            std::string indent(width, ' ');
+            indent.insert(width / 2, pad);
+            const auto result = parse_notebook("{\n" + indent + "x");
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error().display(),
+                      "key must be a string at line 2 column " + std::to_string(indent.size() + 1))
+                << width;
+        }
+    }
+}
+
 }  // namespace

@@ -34,4 +34,4 @@ def text_cell(kind, source, **extra):
 
 def run_python(code):
     """Runs code in a fresh interpreter; returns the completed process."""
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=60)

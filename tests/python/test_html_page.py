@@ -1,4 +1,5 @@
-import hashlib
+import difflib
+from pathlib import Path
 
 import pytest
 
@@ -26,12 +27,10 @@ def cell_blocks(qc, empty_page, *cells):
 
 
 def test_empty_notebook_page(empty_page):
-    data = empty_page.encode()
-    assert len(data) == 2893
-    assert empty_page.startswith('\n<!DOCTYPE html>\n<html lang="en">')
-    assert empty_page.endswith('    <div class="notebook">\n    </div>\n</body>\n</html>')
-    assert "\n    <title>Notebook</title>\n" in empty_page
-    assert hashlib.sha256(data).hexdigest() == "cc09716671c7cfd8367f0b12f2f39a66c7746a728ed11fc7d298d0a4c2eb24c8"
+    golden = Path(__file__).resolve().parents[2] / "tests" / "data" / "pages" / "empty.html"
+    expected = golden.read_bytes().decode("utf-8")
+    diff = difflib.unified_diff(expected.splitlines(True), empty_page.splitlines(True), str(golden), "rendered")
+    assert empty_page == expected, "".join(diff)
 
 
 HEADER = '\n        <div class="cell">\n            <div class="cell-header">\n                <span class="cell-type">'
@@ -119,7 +118,7 @@ def test_title(qc, empty_page, title, shown):
         ("a\nb\n{{ nothing.attribute }}", "undefined value: 'nothing' is undefined (in notebook:3)"),
         ("{{ cells[0].x }}", "undefined value: quorvelin_convert.CellSequence object has no element 0 (in notebook:1)"),
         ("\n\n{{ cells | no_such_filter }}", "syntax error: No filter named 'no_such_filter'. (in notebook:3)"),
-        ("\n{{ 1 // (cells | length) }}", "invalid operation: integer division or modulo by zero (in notebook:2)"),
+        ("\n\n{% include 'missing' %}", "invalid operation: missing (in notebook:3)"),
     ],
 )
 def test_template_failures(source, message):
@@ -174,3 +173,93 @@ def test_template_reads_cells_as_list(source, shown):
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout == shown + "\n"
+
+
+# Exceptions that are not Jinja2's own are not the page's failure: they reach
+# the caller unchanged, traceback included. First an error of Python code the
+# template runs, then what a signal handler raises during a long page, then a
+# Jinja2 that cannot be imported. Each in a fresh process.
+def test_error_inside_template_reaches_caller():
+    result = run_python(
+        f"""
+        import jinja2
+        import quorvelin_convert as qc
+
+        original = jinja2.DictLoader
+        jinja2.DictLoader = lambda mapping: original({{"notebook": "\\n{{{{ 1 // (cells | length) }}}}"}})
+        try:
+            qc.convert_notebook_from_json('{EMPTY}', "html", None)
+        except ZeroDivisionError as error:
+            entry = error.__traceback__
+            while entry.tb_next is not None:
+                entry = entry.tb_next
+            print(error, entry.tb_frame.f_code.co_filename, entry.tb_lineno)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "integer division or modulo by zero <template> 2\n"
+
+
+@pytest.mark.parametrize(
+    "handler, raised",
+    [
+        ("signal.default_int_handler", "KeyboardInterrupt"),
+        ("lambda *_: sys.exit(3)", "SystemExit 3"),
+        ("lambda *_: throw(TimeoutError('alarm'))", "TimeoutError alarm"),
+        ("lambda *_: throw(Stop('user'))", "Stop user"),
+    ],
+)
+def test_signal_handler_exception_during_page_reaches_caller(handler, raised):
+    cell = code_cell("x = 1", 1, [stream("stdout", "1\n")])
+    result = run_python(
+        f"""
+        import json, signal, sys
+        import quorvelin_convert as qc
+
+        class Stop(BaseException):
+            pass
+
+        def throw(error):
+            raise error
+
+        notebook = json.loads({notebook_text(cell)!r})
+        notebook["cells"] *= 100_000
+        text = json.dumps(notebook)
+        qc.convert_notebook_from_json('{EMPTY}', "html", None)  # Jinja2 imported, the page compiled
+        signal.signal(signal.SIGALRM, {handler})
+        signal.setitimer(signal.ITIMER_REAL, 0.1)
+        try:
+            qc.convert_notebook_from_json(text, "html", None)
+            print("finished")
+        except BaseException as error:
+            # Raised inside the rendering, not after the call returned.
+            entry, inside = error.__traceback__, False
+            while entry is not None:
+                inside = inside or "jinja2" in entry.tb_frame.f_code.co_filename
+                entry = entry.tb_next
+            print(" ".join([type(error).__name__, *map(str, error.args)]), inside)
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        print(len(qc.convert_notebook_from_json('{EMPTY}', "html", None)))
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [f"{raised} True", "2893"]
+
+
+def test_missing_jinja2_raises_import_error():
+    result = run_python(
+        f"""
+        import sys
+        import quorvelin_convert as qc
+
+        sys.modules["jinja2"] = None
+        for format in ["html", "markdown", "html"]:
+            try:
+                print(len(qc.convert_notebook_from_json('{EMPTY}', format, None)))
+            except ImportError as error:
+                print(type(error).__name__, error)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    halted = "ModuleNotFoundError import of jinja2 halted; None in sys.modules"
+    assert result.stdout.splitlines() == [halted, "0", halted]

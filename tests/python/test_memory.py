@@ -96,3 +96,28 @@ def test_memory_exhaustion_raises_memory_error():
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["MemoryError", "MemoryError", "MemoryError", "ok"]
+
+
+@pytest.mark.parametrize("format", ["markdown", "python", "strip"])
+def test_memory_exhaustion_raises_memory_error_at_the_result_str(format):
+    # The result holds one character outside the BMP, so its str takes four
+    # bytes a character: 400 MB, where everything before it fits in 300 MB.
+    result = run_python(
+        f"""
+        import json, resource
+        import quorvelin_convert as qc
+
+        cell = {{"cell_type": "code", "metadata": {{}}, "source": "\\U0001f600" + "x" * 100_000_000,
+                 "execution_count": None, "outputs": []}}
+        big = json.dumps({{"nbformat": 4, "nbformat_minor": 5, "metadata": {{}}, "cells": [cell]}})
+        with open("/proc/self/status") as status:
+            size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+        resource.setrlimit(resource.RLIMIT_AS, (size + 300_000_000, resource.RLIM_INFINITY))
+        try:
+            qc.convert_notebook_from_json(big, {format!r}, None)
+            print("converted")
+        except Exception as error:
+            print(type(error).__name__)
+        """
+    )
+    assert (result.returncode, result.stdout, result.stderr) == (0, "MemoryError\n", "")

@@ -42,20 +42,17 @@ CONVERT_FROM_JSON_DOC = """Parse and convert a notebook from JSON string.
 
 
 @pytest.mark.parametrize(
-    "name, signature, doc, help_bytes",
+    "name, signature, doc",
     [
-        ("convert_notebook", "(notebook_path, format, title)", CONVERT_NOTEBOOK_DOC, 489),
-        ("convert_notebook_from_json", "(notebook_json, format, title)", CONVERT_FROM_JSON_DOC, 284),
-        ("version", "()", None, 14),
+        ("convert_notebook", "(notebook_path, format, title)", CONVERT_NOTEBOOK_DOC),
+        ("convert_notebook_from_json", "(notebook_json, format, title)", CONVERT_FROM_JSON_DOC),
+        ("version", "()", None),
     ],
 )
-def test_docs_and_signatures(qc, name, signature, doc, help_bytes):
+def test_docs_and_signatures(qc, name, signature, doc):
     function = getattr(qc, name)
     assert function.__text_signature__ == signature
     assert function.__doc__ == doc
-    # The help text is the signature line, "--", an empty line, then the doc.
-    help_text = f"{name}{signature}\n--\n\n" + (doc or "")
-    assert len(help_text.encode()) == help_bytes
 
 
 def test_version_takes_no_arguments(qc):
@@ -128,10 +125,11 @@ def test_panic_exception_type_made_on_first_need():
         [panic] = panic_types()
         error = panic("message")
         print(before, panic.__module__, panic.__qualname__, panic.__bases__ == (BaseException,),
-              issubclass(panic, Exception), len(panic.__doc__), error.args)
+              issubclass(panic, Exception), panic.__doc__.startswith("The exception raised when the native code "),
+              error.args)
         """
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.split(maxsplit=6) == [
-        "0", "pyo3_runtime", "PanicException", "True", "False", "235", "('message',)\n"
+        "0", "pyo3_runtime", "PanicException", "True", "False", "True", "('message',)\n"
     ]

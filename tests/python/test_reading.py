@@ -2,7 +2,7 @@ import os
 
 import pytest
 
-from conftest import EXAMPLE, FORMATS, SAMPLES, notebook_text
+from conftest import EXAMPLE, FORMATS, SAMPLES, notebook_text, run_python
 
 VALID = notebook_text()
 READ = "Failed to read file: "
@@ -149,3 +149,67 @@ def test_title_is_checked_but_ignored_outside_html(qc, title):
 def test_strip_has_no_final_line_feed(qc):
     stripped = qc.convert_notebook(str(EXAMPLE), "strip", None)
     assert stripped.startswith("{\n  ") and stripped.endswith("}")
+
+
+
+
+# A signal that interrupts the open or a read of a file is not a refusal by
+# the system: the handlers run and the reading goes on, unless a handler
+# raises, and then its exception reaches the caller at once. A FIFO whose
+# writer (another process: the call holds the interpreter lock) is slow keeps
+# the call waiting in open() or read() when the signal comes.
+@pytest.mark.parametrize(
+    "handler, stalled_in, outcome",
+    [
+        ("lambda *_: hits.append(1)", "open", "converted 1"),
+        ("lambda *_: hits.append(1)", "read", "converted 1"),
+        ("signal.default_int_handler", "open", "KeyboardInterrupt 0"),
+        ("signal.default_int_handler", "read", "KeyboardInterrupt 0"),
+    ],
+)
+def test_signal_while_reading_a_fifo(tmp_path, handler, stalled_in, outcome):
+    fifo = str(tmp_path / "slow.ipynb")
+    os.mkfifo(fifo)
+    result = run_python(
+        f"""
+        import os, select, signal, time
+        import quorvelin_convert as qc
+
+        hits = []
+        signal.signal(signal.SIGUSR1, {handler})
+        text = {VALID!r}.encode()
+        call_ended, told = os.pipe()
+        parent = os.getpid()
+
+        def interrupt():
+            time.sleep(0.3)
+            os.kill(parent, signal.SIGUSR1)
+            time.sleep(0.3)
+
+        if os.fork() == 0:
+            try:
+                if {stalled_in!r} == "open":
+                    interrupt()
+                    fd = os.open({fifo!r}, os.O_WRONLY | os.O_NONBLOCK)  # fails once no reader waits
+                    os.write(fd, text)
+                else:
+                    fd = os.open({fifo!r}, os.O_WRONLY)
+                    os.write(fd, text[:10])
+                    interrupt()
+                    if {outcome!r}.startswith("converted"):
+                        os.write(fd, text[10:])
+                    else:  # the rest never comes: only the handler ends the call
+                        select.select([call_ended], [], [], 10)
+            finally:
+                os._exit(0)
+        try:
+            qc.convert_notebook({fifo!r}, "markdown", None)
+            print("converted", len(hits))
+        except BaseException as error:
+            print(type(error).__name__, len(hits))
+        os.write(told, b"x")
+        os.wait()
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [outcome]

@@ -5,7 +5,7 @@
 #include <variant>
 
 #include "convert_engine/notebook/json_writer.hpp"
-#include "convert_engine/text_scan.hpp"
+#include "convert_engine/text_output.hpp"
 
 namespace convert_engine::converters {
 namespace {
@@ -14,16 +14,6 @@ using notebook::CellOutput;
 using notebook::CellType;
 using notebook::JsonObject;
 
-std::string_view entity_for(char c) noexcept {
-    switch (c) {
-        case '&': return "&amp;";
-        case '<': return "&lt;";
-        case '>': return "&gt;";
-        case '"': return "&quot;";
-        default: return {};
-    }
-}
-
 // The string under `key` when the bundle holds one there; any other kind of
 // value counts as absent.
 const std::string* string_entry(const JsonObject& bundle, std::string_view key) {
@@ -31,45 +21,57 @@ const std::string* string_entry(const JsonObject& bundle, std::string_view key) 
     return it == bundle.end() ? nullptr : it->second.as_string();
 }
 
+// Appends `head`, `text` escaped and `tail` to `html`, at the exact size.
+// Most texts hold nothing to escape (base64 image data, most output): the
+// string is sized for that and the text copied while it is scanned. A byte
+// to escape stops the copy; the rest is measured and escaped after it.
+void append_escaped_between(std::string& html, std::string_view head, std::string_view text, std::string_view tail) {
+    html.reserve(html.size() + head.size() + text.size() + tail.size());
+    TextOutput out(html);
+    out.put(head);
+    // In pieces, so that the cursor's zero fill of each stays in the cache.
+    constexpr std::size_t kPiece = std::size_t{16} << 10;
+    std::size_t plain = 0;
+    while (plain != text.size()) {
+        const std::string_view piece = text.substr(plain, kPiece);
+        char* dst = out.room(piece.size());
+        const std::size_t run = copy_plain_prefix<HtmlEscaping>(dst, piece);
+        out.commit(dst + run);
+        plain += run;
+        if (run != piece.size()) break;
+    }
+    if (plain != text.size()) {
+        const std::string_view rest = text.substr(plain);
+        const std::size_t size = escaped_size<HtmlEscaping>(rest);
+        out.exact_room(escaped_room(rest, size) + tail.size());
+        put_escaped<HtmlEscaping>(out, rest, size);
+    }
+    out.put(tail);
+    out.finish();
+}
+
 void append_display_data(std::string& out, const JsonObject& bundle) {
     if (const auto* text = string_entry(bundle, "text/plain")) {
-        out += "<pre>";
-        append_html_escaped(out, *text);
-        out += "</pre>";
+        append_escaped_between(out, "<pre>", *text, "</pre>");
     } else if (const auto* png = string_entry(bundle, "image/png")) {
         // Escaped because it lands inside an attribute value; base64 text
         // holds none of the escaped characters and passes unchanged.
-        out += "<img src=\"data:image/png;base64,";
-        append_html_escaped(out, *png);
-        out += "\" />";
+        append_escaped_between(out, "<img src=\"data:image/png;base64,", *png, "\" />");
     } else if (const auto* svg = string_entry(bundle, "image/svg+xml")) {
         out += *svg;
     } else {
-        std::string json;
-        notebook::append_json_object_pretty(json, bundle);
         out += "<pre>";
-        append_html_escaped(out, json);
+        notebook::append_json_object_pretty_html(out, bundle);
         out += "</pre>";
     }
 }
 
 }  // namespace
 
-void append_html_escaped(std::string& out, std::string_view text) {
-    const char* p = text.data();
-    const std::size_t n = text.size();
-    std::size_t run = 0;
-    for (std::size_t i = find_html_special(p, 0, n); i < n; i = find_html_special(p, i, n)) {
-        out.append(p + run, i - run);
-        out.append(entity_for(p[i]));
-        run = ++i;
-    }
-    out.append(p + run, n - run);
-}
+void append_html_escaped(std::string& out, std::string_view text) { append_escaped_between(out, "", text, ""); }
 
 std::string html_escape(std::string_view text) {
     std::string out;
-    out.reserve(text.size() + text.size() / 16 + 8);
     append_html_escaped(out, text);
     return out;
 }
@@ -86,36 +88,39 @@ OutputRenderData OutputRenderData::from_output(const CellOutput& output) {
         [&html](const auto& o) {
             using T = std::decay_t<decltype(o)>;
             if constexpr (std::is_same_v<T, CellOutput::Stream>) {
-                html.reserve(o.text.text.size() + 48);
-                html += o.name == "stderr" ? "<pre class=\"stream-stderr\">" : "<pre class=\"stream-stdout\">";
-                append_html_escaped(html, o.text.text);
-                html += "</pre>";
+                append_escaped_between(
+                    html, o.name == "stderr" ? "<pre class=\"stream-stderr\">" : "<pre class=\"stream-stdout\">",
+                    o.text.text, "</pre>");
             } else if constexpr (std::is_same_v<T, CellOutput::DisplayData>) {
                 append_display_data(html, o.data);
             } else if constexpr (std::is_same_v<T, CellOutput::ExecuteResult>) {
                 if (o.execution_count) {
-                    char digits[16];
-                    const auto res = std::to_chars(digits, digits + sizeof digits, *o.execution_count);
-                    html += "<pre>Out[";
-                    html.append(digits, res.ptr);
+                    char label[32] = "<pre>Out[";
+                    char* end = std::to_chars(label + 9, label + 20, *o.execution_count).ptr;
+                    html.assign(label, end);
                     html += "]: </pre>";
                 } else {
-                    html += "<pre>Out: </pre>";
+                    html = "<pre>Out: </pre>";
                 }
                 append_display_data(html, o.data);
             } else {
-                html += "<div class=\"output-error\"><strong>";
-                append_html_escaped(html, o.ename);
-                html += "</strong>: ";
-                append_html_escaped(html, o.evalue);
-                html += "<pre>";
+                std::size_t size = 64 + escaped_size<HtmlEscaping>(o.ename) + escaped_size<HtmlEscaping>(o.evalue);
+                for (const auto& line : o.traceback) size += escaped_size<HtmlEscaping>(line) + 1;
+                html.reserve(size + TextOutput::kSlack);
+                TextOutput out(html);
+                out.put("<div class=\"output-error\"><strong>");
+                put_escaped<HtmlEscaping>(out, o.ename, escaped_size<HtmlEscaping>(o.ename));
+                out.put("</strong>: ");
+                put_escaped<HtmlEscaping>(out, o.evalue, escaped_size<HtmlEscaping>(o.evalue));
+                out.put("<pre>");
                 // Escaping leaves line feeds alone, so escaping line by line
                 // equals escaping the joined traceback.
                 for (std::size_t i = 0; i < o.traceback.size(); ++i) {
-                    if (i != 0) html.push_back('\n');
-                    append_html_escaped(html, o.traceback[i]);
+                    if (i != 0) out.put('\n');
+                    put_escaped<HtmlEscaping>(out, o.traceback[i], escaped_size<HtmlEscaping>(o.traceback[i]));
                 }
-                html += "</pre></div>";
+                out.put("</pre></div>");
+                out.finish();
             }
         },
         output.value);
@@ -123,9 +128,14 @@ OutputRenderData OutputRenderData::from_output(const CellOutput& output) {
 }
 
 CellRenderData CellRenderData::from_cell(const notebook::Cell& cell) {
-    CellRenderData data;
+    CellRenderData data = without_outputs(cell);
     data.outputs.reserve(cell.outputs.size());
     for (const auto& output : cell.outputs) data.outputs.push_back(OutputRenderData::from_output(output));
+    return data;
+}
+
+CellRenderData CellRenderData::without_outputs(const notebook::Cell& cell) {
+    CellRenderData data;
     data.source_escaped = html_escape(cell.source.text);
     switch (cell.cell_type) {
         case CellType::Code:

@@ -35,6 +35,8 @@ struct CellRenderData {
     std::vector<OutputRenderData> outputs;
 
     static CellRenderData from_cell(const notebook::Cell& cell);
+    // Everything but the outputs, for a reader that makes them one at a time.
+    static CellRenderData without_outputs(const notebook::Cell& cell);
 };
 
 }  // namespace convert_engine::converters

@@ -4,7 +4,7 @@
 #include <string>
 #include <variant>
 
-#include "convert_engine/notebook/json_error.hpp"
+#include "convert_engine/json/json_error.hpp"
 
 namespace convert_engine::error {
 

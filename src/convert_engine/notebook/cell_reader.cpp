@@ -35,7 +35,7 @@ void read_cell_field(JsonReader& r, Cell& cell, std::size_t index) {
 CellType read_cell_type(JsonReader& r) {
     const int c = r.peek_value();
     if (c == '"') return cell_type_named(r, r.read_string());
-    if (c != '{') r.fail_syntax(r.offset(), "expected value");
+    if (c != '{') r.fail_syntax(r.offset(), ErrorKind::ExpectedValue);
     r.enter();
     if (r.peek_value() != '"') r.fail_invalid_type("variant identifier");
     const CellType type = cell_type_named(r, r.read_string());
@@ -47,52 +47,17 @@ CellType read_cell_type(JsonReader& r) {
         r.leave();
         return type;
     }
-    if (end < 0) r.fail_syntax(r.offset(), "EOF while parsing an object");
+    if (end < 0) r.fail_syntax(r.offset(), ErrorKind::EofWhileParsingObject);
     // Placed just before the offending byte.
-    r.fail_at_point(r.offset(), "expected value");
+    r.fail_at_point(r.offset(), ErrorKind::ExpectedValue);
 }
 
 // The value is read whole first, so its own syntax errors come before the
 // verdict on its shape.
 CellSource read_cell_source(JsonReader& r) {
-    const int c = r.peek_value();
-    if (c == '"') return CellSource{r.read_text()};
-    if (c == '[') {
-        r.enter();
-        std::string joined;
-        bool all_strings = true;
-        bool first = true;
-        while (r.list_next(first)) {
-            if (all_strings && r.peek() == '"') {
-                r.append_string(joined);
-            } else {
-                all_strings = false;
-                r.read_value();
-            }
-        }
-        r.leave();
-        if (all_strings) return CellSource{std::move(joined)};
-    } else {
-        r.read_value();
-    }
-    JsonReader::fail_unplaced(kSourceMismatch);
-}
-
-CellSource cell_source_from_value(JsonValue&& value) {
-    if (auto* text = std::get_if<std::string>(&value.value)) return CellSource{std::move(*text)};
-    if (const auto* lines = std::get_if<JsonArray>(&value.value)) {
-        std::size_t total = 0;
-        for (const JsonValue& line : *lines) {
-            const std::string* s = line.as_string();
-            if (s == nullptr) JsonReader::fail_unplaced(kSourceMismatch);
-            total += s->size();
-        }
-        std::string joined;
-        joined.reserve(total);
-        for (const JsonValue& line : *lines) joined += *line.as_string();
-        return CellSource{std::move(joined)};
-    }
-    JsonReader::fail_unplaced(kSourceMismatch);
+    std::optional<std::string> text = r.read_joined_text();
+    if (!text) JsonReader::fail_unplaced(ErrorKind::SourceMismatch);
+    return CellSource{std::move(*text)};
 }
 
 Cell read_cell(JsonReader& r) {

@@ -1,101 +1,84 @@
 #include "convert_engine/notebook/json_writer.hpp"
 
-#include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <type_traits>
 #include <variant>
 
-#include "convert_engine/notebook/float_format.hpp"
-#include "convert_engine/text_scan.hpp"
+#include "convert_engine/json/float_format.hpp"
+#include "convert_engine/text_output.hpp"
 
 namespace convert_engine::notebook {
 namespace {
 
-// For each byte: 0 when it is copied as is, otherwise the letter of its short
-// escape ('"', '\\', 'b', 't', 'n', 'f', 'r') or 'u' for the \u00XX form.
-constexpr std::array<char, 256> kEscape = [] {
-    std::array<char, 256> table{};
-    for (int c = 0; c < 0x20; ++c) table[static_cast<std::size_t>(c)] = 'u';
-    table['"'] = '"';
-    table['\\'] = '\\';
-    table['\b'] = 'b';
-    table['\t'] = 't';
-    table['\n'] = 'n';
-    table['\f'] = 'f';
-    table['\r'] = 'r';
-    return table;
-}();
+// Strings up to this length are written after one request for room; longer
+// ones go in pieces.
+constexpr std::size_t kShortText = 4096;
 
-void append_json_string(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out.push_back('"');
-    const char* p = text.data();
-    const std::size_t n = text.size();
-    std::size_t run = 0;  // start of the bytes not yet copied
-    for (std::size_t i = find_json_string_special(p, 0, n); i < n; i = find_json_string_special(p, i, n)) {
-        out.append(p + run, i - run);
-        const auto byte = static_cast<unsigned char>(p[i]);
-        const char esc = kEscape[byte];
-        if (esc == 'u') {
-            const char seq[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
-            out.append(seq, sizeof seq);
-        } else {
-            const char seq[2] = {'\\', esc};
-            out.append(seq, sizeof seq);
-        }
-        run = ++i;
-    }
-    out.append(p + run, n - run);
-    out.push_back('"');
+// Spaces for the indents, copied 16 at a time.
+constexpr char kSpaces[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+
+// A line feed and `indent` spaces; the cursor needs room for indent + 17.
+char* put_line_break(char* p, std::size_t indent) noexcept {
+    *p++ = '\n';
+    for (std::size_t k = 0; k < indent; k += 16) std::memcpy(p + k, kSpaces, 16);
+    return p + indent;
 }
 
-template <class Int>
-void append_integer(std::string& out, Int value) {
-    char digits[24];
-    const auto res = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, res.ptr);
-}
+// How strings are spelled: as JSON text, or as JSON text already escaped for
+// an HTML page, where the quotes are &quot; and the content is escaped both
+// ways. Nothing else the writer produces is touched by HTML escaping.
+struct PlainJson {
+    using Escaping = JsonEscaping;
+    static constexpr std::string_view kQuote = "\"";
+};
+struct JsonInHtml {
+    using Escaping = JsonInHtmlEscaping;
+    static constexpr std::string_view kQuote = "&quot;";
+};
 
 // The pretty layout: every open container knows whether it has an entry yet;
 // the depth gives the indent of the next line.
+template <class Spelling>
 class PrettyWriter {
 public:
     explicit PrettyWriter(std::string& out) : out_(out) {}
 
+    void finish() noexcept { out_.finish(); }
+
     void begin(char open) {
-        out_.push_back(open);
+        out_.put(open);
         ++depth_;
     }
-    // Separator and indent before an entry; `first` is the container's state.
-    void next(bool& first) {
-        if (first) {
-            out_.push_back('\n');
-            first = false;
-        } else {
-            out_.append(",\n", 2);
-        }
-        out_.append(2 * depth_, ' ');
+    // Separator, line break and indent before an entry; `first` is the
+    // container's state.
+    void next(bool& first) { out_.commit(separate(first, 0)); }
+    // The same, then a key this writer spells itself: `field` is the quoted
+    // name and ": ", or a whole fixed entry.
+    template <std::size_t N>
+    void field(bool& first, const char (&text)[N]) {
+        char* p = separate(first, N);
+        std::memcpy(p, text, N - 1);
+        out_.commit(p + (N - 1));
     }
     void key(bool& first, std::string_view name) {
         next(first);
-        append_json_string(out_, name);
-        out_.append(": ", 2);
+        quoted(name, ": ");
     }
     void end(char close, bool first) {
         --depth_;
-        if (!first) {
-            out_.push_back('\n');
-            out_.append(2 * depth_, ' ');
-        }
-        out_.push_back(close);
+        char* p = out_.room(2 * depth_ + 18);
+        if (!first) p = put_line_break(p, 2 * depth_);
+        *p++ = close;
+        out_.commit(p);
     }
 
-    void string(std::string_view text) { append_json_string(out_, text); }
-    void null() { out_.append("null", 4); }
-    void u32(std::uint32_t v) { append_integer(out_, v); }
+    void string(std::string_view text) { quoted(text, ""); }
+    void null() { out_.put("null", 4); }
+    void u32(std::uint32_t v) { integer(v); }
 
     void optional_string(const std::optional<std::string>& text) {
         if (text) string(*text);
@@ -109,12 +92,14 @@ public:
                 if constexpr (std::is_same_v<T, std::nullptr_t>) {
                     null();
                 } else if constexpr (std::is_same_v<T, bool>) {
-                    if (x) out_.append("true", 4);
-                    else out_.append("false", 5);
+                    if (x) out_.put("true", 4);
+                    else out_.put("false", 5);
                 } else if constexpr (std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::int64_t>) {
-                    append_integer(out_, x);
+                    integer(x);
                 } else if constexpr (std::is_same_v<T, double>) {
-                    append_float(out_, x);
+                    scratch_.clear();
+                    append_float(scratch_, x);
+                    out_.put(scratch_);
                 } else if constexpr (std::is_same_v<T, std::string>) {
                     string(x);
                 } else if constexpr (std::is_same_v<T, JsonArray>) {
@@ -167,41 +152,82 @@ public:
     }
 
 private:
-    std::string& out_;
+    // Writes the separator and line break, leaving room for `extra` bytes
+    // more; returns the cursor after them.
+    char* separate(bool& first, std::size_t extra) {
+        const std::size_t indent = 2 * depth_;
+        char* p = out_.room(indent + extra + 18);
+        *p = ',';
+        p += first ? 0 : 1;
+        first = false;
+        return put_line_break(p, indent);
+    }
+
+    // `text` as a JSON string, then `after` (at most two bytes, never a
+    // view without data).
+    void quoted(std::string_view text, std::string_view after) {
+        using Escaping = typename Spelling::Escaping;
+        constexpr std::string_view quote = Spelling::kQuote;
+        if (text.size() <= kShortText) {
+            char* p = out_.room(Escaping::kMaxLength * text.size() + TextOutput::kSlack + 2 * quote.size() + 2);
+            std::memcpy(p, quote.data(), quote.size());
+            p = write_escaped<Escaping>(p + quote.size(), text);
+            std::memcpy(p, quote.data(), quote.size());
+            p += quote.size();
+            std::memcpy(p, after.data(), after.size());
+            out_.commit(p + after.size());
+            return;
+        }
+        out_.put(quote);
+        put_escaped<Escaping>(out_, text);
+        out_.put(quote);
+        out_.put(after);
+    }
+
+    template <class Int>
+    void integer(Int value) {
+        char* p = out_.room(24);
+        out_.commit(std::to_chars(p, p + 24, value).ptr);
+    }
+
+    TextOutput out_;
     std::size_t depth_ = 0;
+    std::string scratch_;  // a float's spelling
 };
 
-void serialize(PrettyWriter& w, const KernelInfo& kernel) {
+using NotebookWriter = PrettyWriter<PlainJson>;
+
+void serialize(NotebookWriter& w, const KernelInfo& kernel) {
     bool first = true;
     w.begin('{');
-    w.key(first, "name");
+    w.field(first, R"("name": )");
     w.string(kernel.name);
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const LanguageInfo& language) {
+void serialize(NotebookWriter& w, const LanguageInfo& language) {
     bool first = true;
     w.begin('{');
-    w.key(first, "name");
+    w.field(first, R"("name": )");
     w.string(language.name);
-    w.key(first, "version");
+    w.field(first, R"("version": )");
     w.optional_string(language.version);
-    w.key(first, "codemirrorMode");
+    w.field(first, R"("codemirrorMode": )");
     w.optional_value(language.codemirrorMode);
-    w.key(first, "fileExtension");
+    w.field(first, R"("fileExtension": )");
     w.optional_string(language.fileExtension);
-    w.key(first, "mimetype");
+    w.field(first, R"("mimetype": )");
     w.optional_string(language.mimetype);
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const NotebookMetadata& metadata) {
+void serialize(NotebookWriter& w, const NotebookMetadata& metadata) {
     bool first = true;
     w.begin('{');
-    w.key(first, "kernelInfo");
+    w.field(first, R"("kernelInfo": )");
     if (metadata.kernelInfo) serialize(w, *metadata.kernelInfo);
     else w.null();
-    w.key(first, "languageInfo");
+    w.field(first, R"("languageInfo": )");
     if (metadata.languageInfo) serialize(w, *metadata.languageInfo);
     else w.null();
     // The other keys follow the two named ones, whatever their order.
@@ -209,41 +235,40 @@ void serialize(PrettyWriter& w, const NotebookMetadata& metadata) {
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const CellOutput& output) {
+void serialize(NotebookWriter& w, const CellOutput& output) {
     bool first = true;
     w.begin('{');
     std::visit(
         [&](const auto& o) {
             using T = std::decay_t<decltype(o)>;
-            w.key(first, "output_type");
             if constexpr (std::is_same_v<T, CellOutput::Stream>) {
-                w.string("stream");
-                w.key(first, "name");
+                w.field(first, R"("output_type": "stream")");
+                w.field(first, R"("name": )");
                 w.string(o.name);
-                w.key(first, "text");
+                w.field(first, R"("text": )");
                 w.string(o.text.text);
             } else if constexpr (std::is_same_v<T, CellOutput::DisplayData>) {
-                w.string("display_data");
-                w.key(first, "data");
+                w.field(first, R"("output_type": "display_data")");
+                w.field(first, R"("data": )");
                 w.object(o.data);
-                w.key(first, "metadata");
+                w.field(first, R"("metadata": )");
                 w.object(o.metadata);
             } else if constexpr (std::is_same_v<T, CellOutput::ExecuteResult>) {
-                w.string("execute_result");
-                w.key(first, "execution_count");
+                w.field(first, R"("output_type": "execute_result")");
+                w.field(first, R"("execution_count": )");
                 if (o.execution_count) w.u32(*o.execution_count);
                 else w.null();
-                w.key(first, "data");
+                w.field(first, R"("data": )");
                 w.object(o.data);
-                w.key(first, "metadata");
+                w.field(first, R"("metadata": )");
                 w.object(o.metadata);
             } else {
-                w.string("error");
-                w.key(first, "ename");
+                w.field(first, R"("output_type": "error")");
+                w.field(first, R"("ename": )");
                 w.string(o.ename);
-                w.key(first, "evalue");
+                w.field(first, R"("evalue": )");
                 w.string(o.evalue);
-                w.key(first, "traceback");
+                w.field(first, R"("traceback": )");
                 w.string_array(o.traceback);
             }
         },
@@ -251,55 +276,76 @@ void serialize(PrettyWriter& w, const CellOutput& output) {
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const Cell& cell) {
+void serialize(NotebookWriter& w, const Cell& cell) {
     bool first = true;
     w.begin('{');
-    w.key(first, "cell_type");
-    w.string(cell_type_name(cell.cell_type));
-    w.key(first, "source");
+    switch (cell.cell_type) {
+        case CellType::Code: w.field(first, R"("cell_type": "code")"); break;
+        case CellType::Markdown: w.field(first, R"("cell_type": "markdown")"); break;
+        case CellType::Raw: w.field(first, R"("cell_type": "raw")"); break;
+    }
+    w.field(first, R"("source": )");
     w.string(cell.source.text);
-    w.key(first, "metadata");
+    w.field(first, R"("metadata": )");
     w.object(cell.metadata);
-    w.key(first, "id");
+    w.field(first, R"("id": )");
     w.optional_string(cell.id);
-    w.key(first, "execution_count");
+    w.field(first, R"("execution_count": )");
     w.optional_value(cell.execution_count);
-    w.key(first, "outputs");
+    w.field(first, R"("outputs": )");
     w.array(cell.outputs, [&w](const CellOutput& output) { serialize(w, output); });
     w.end('}', first);
 }
 
-void serialize(PrettyWriter& w, const Notebook& notebook) {
+void serialize(NotebookWriter& w, const Notebook& notebook) {
     bool first = true;
     w.begin('{');
-    w.key(first, "metadata");
+    w.field(first, R"("metadata": )");
     serialize(w, notebook.metadata);
-    w.key(first, "nbformat");
+    w.field(first, R"("nbformat": )");
     w.u32(notebook.nbformat);
-    w.key(first, "nbformat_minor");
+    w.field(first, R"("nbformat_minor": )");
     w.u32(notebook.nbformat_minor);
-    w.key(first, "cells");
+    w.field(first, R"("cells": )");
     w.array(notebook.cells, [&w](const Cell& cell) { serialize(w, cell); });
     w.end('}', first);
 }
 
 // A cheap first guess at the size of the text, from the big pieces only
-// (sources, stream texts, top-level strings of bundles); the buffer grows
-// past it when the guess is short.
+// (sources, stream texts, bundles' texts); the buffer grows past it when the
+// guess is short.
+
+// A text as a JSON string on its own line: its bytes, an eighth more for
+// escapes, then quotes, key and indent.
+std::size_t text_size(const std::string& text) { return text.size() + text.size() / 8 + 32; }
+
+// A bundle's texts, whole or in the list form of one string per line.
+std::size_t bundle_size(const JsonObject& bundle) {
+    std::size_t size = 0;
+    for (const auto& [k, v] : bundle) {
+        size += k.size() + 16;
+        if (const auto* text = v.as_string()) {
+            size += text_size(*text);
+        } else if (const auto* lines = std::get_if<JsonArray>(&v.value)) {
+            for (const auto& line : *lines)
+                if (const auto* line_text = line.as_string()) size += text_size(*line_text);
+        }
+    }
+    return size;
+}
+
 std::size_t estimate_size(const Notebook& notebook) {
     std::size_t size = 256;
     for (const auto& cell : notebook.cells) {
-        size += 192 + cell.source.text.size() + cell.source.text.size() / 8;
+        size += 160 + text_size(cell.source.text);
         for (const auto& output : cell.outputs) {
             size += 128;
             if (const auto* stream = std::get_if<CellOutput::Stream>(&output.value)) {
-                size += stream->text.text.size();
+                size += text_size(stream->text.text);
             } else if (const auto* display = std::get_if<CellOutput::DisplayData>(&output.value)) {
-                for (const auto& [k, v] : display->data)
-                    if (const auto* s = v.as_string()) size += k.size() + s->size() + 16;
+                size += bundle_size(display->data);
             } else if (const auto* result = std::get_if<CellOutput::ExecuteResult>(&output.value)) {
-                for (const auto& [k, v] : result->data)
-                    if (const auto* s = v.as_string()) size += k.size() + s->size() + 16;
+                size += bundle_size(result->data);
             }
         }
     }
@@ -311,19 +357,28 @@ std::size_t estimate_size(const Notebook& notebook) {
 Result<std::string, JsonError> to_vec_pretty(const Notebook& notebook) {
     std::string out;
     out.reserve(estimate_size(notebook));
-    PrettyWriter writer(out);
+    NotebookWriter writer(out);
     serialize(writer, notebook);
+    writer.finish();
     return out;
 }
 
 void append_json_value_pretty(std::string& out, const JsonValue& value) {
-    PrettyWriter writer(out);
+    PrettyWriter<PlainJson> writer(out);
     writer.value(value);
+    writer.finish();
 }
 
 void append_json_object_pretty(std::string& out, const JsonObject& object) {
-    PrettyWriter writer(out);
+    PrettyWriter<PlainJson> writer(out);
     writer.object(object);
+    writer.finish();
+}
+
+void append_json_object_pretty_html(std::string& out, const JsonObject& object) {
+    PrettyWriter<JsonInHtml> writer(out);
+    writer.object(object);
+    writer.finish();
 }
 
 }  // namespace convert_engine::notebook

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "convert_engine/notebook/json_error.hpp"
-#include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/json/json_error.hpp"
+#include "convert_engine/json/json_value.hpp"
 #include "convert_engine/notebook/model.hpp"
 #include "convert_engine/result.hpp"
 
@@ -17,5 +17,8 @@ Result<std::string, JsonError> to_vec_pretty(const Notebook& notebook);
 void append_json_value_pretty(std::string& out, const JsonValue& value);
 // The same for an object held as a map (a MIME bundle), without copying it.
 void append_json_object_pretty(std::string& out, const JsonObject& object);
+// The same text with & < > " replaced by their HTML entities as it is
+// written, without the plain text ever existing.
+void append_json_object_pretty_html(std::string& out, const JsonObject& object);
 
 }  // namespace convert_engine::notebook

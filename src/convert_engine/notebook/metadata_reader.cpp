@@ -79,6 +79,7 @@ NotebookMetadata read_notebook_metadata(JsonReader& r) {
     r.enter();
     NotebookMetadata metadata;
     r.within_object([&] {
+        const std::size_t mark = r.entries_mark();
         bool first = true;
         bool seen_kernel = false;
         bool seen_language = false;
@@ -100,9 +101,10 @@ NotebookMetadata read_notebook_metadata(JsonReader& r) {
                 std::string name(key);
                 r.object_colon();
                 JsonValue value = r.read_value();
-                insert_entry(metadata.extra, std::move(name), std::move(value));
+                r.push_entry(std::move(name), std::move(value));
             }
         }
+        metadata.extra = r.take_entries(mark);
     });
     r.leave();
     return metadata;

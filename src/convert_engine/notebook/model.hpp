@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/json/json_value.hpp"
 
 namespace convert_engine::notebook {
 

@@ -60,7 +60,7 @@ Result<Notebook, JsonError> parse_notebook(std::string_view text) {
     detail::JsonReader reader(text);
     try {
         Notebook notebook = detail::read_notebook(reader);
-        if (reader.peek() >= 0) reader.fail_syntax(reader.offset(), "trailing characters");
+        if (reader.peek() >= 0) reader.fail_syntax(reader.offset(), ErrorKind::TrailingCharacters);
         return Result<Notebook, JsonError>(std::move(notebook));
     } catch (detail::ReadError& e) {
         const std::size_t point = e.placed ? e.point : reader.offset();

@@ -1,23 +1,86 @@
 #include <array>
+#include <cassert>
 #include <limits>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "convert_engine/json/unexpected.hpp"
 #include "convert_engine/notebook/record_readers.hpp"
-#include "convert_engine/notebook/unexpected.hpp"
 
 namespace convert_engine::notebook::detail {
 
 namespace {
 
 // An output is read in two steps: first the whole output from the text, its
-// tag checked and every other entry kept as a JSON value, in text order and
-// with repeats; then the variant is built from what was kept. Failures of
-// the second step are left unplaced for the outputs list to place.
+// tag checked and every other entry read whole as a JSON value; then the
+// variant is built from what was kept, in text order. Failures of the
+// second step are left unplaced for the outputs list to place.
+//
+// Only what the second step can reach is kept: the entries of keys that the
+// variant declares (all declared keys while the tag is still unknown), up to
+// and including the first repeat of one of them, where the second step
+// stops at the latest. Every other entry is still read whole, for its errors,
+// and dropped at once.
 
 enum class OutputKind { Stream, DisplayData, ExecuteResult, Error };
 
-using Entries = std::vector<std::pair<std::string, JsonValue>>;
+// Every key that some variant declares.
+constexpr std::array<std::string_view, 8> kFields = {"name",  "text",   "data",   "metadata", "execution_count",
+                                                      "ename", "evalue", "traceback"};
+constexpr std::size_t kText = 1;
+
+// A kept entry (object form) or element (array form). A text field holds
+// its lines joined as they were read, or none when the value was no text.
+struct Held {
+    std::size_t field = 0;  // in kFields
+    JsonValue value;
+    bool not_text = false;
+};
+
+// Never more than two entries of each field are kept (see Kept), so they
+// are held in place, with no allocation per output.
+class HeldList {
+public:
+    static constexpr std::size_t kCapacity = 2 * kFields.size();
+
+    void push_back(Held&& held) noexcept {
+        assert(size_ < kCapacity);
+        items_[size_++] = std::move(held);
+    }
+    // Drops the entries `drop` names, keeping the order of the others.
+    template <class Drop>
+    void erase_if(Drop&& drop) noexcept {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < size_; ++i) {
+            if (drop(items_[i])) continue;
+            if (kept != i) items_[kept] = std::move(items_[i]);
+            ++kept;
+        }
+        size_ = kept;
+    }
+    Held* begin() noexcept { return items_.data(); }
+    Held* end() noexcept { return items_.data() + size_; }
+    std::size_t size() const noexcept { return size_; }
+    Held& operator[](std::size_t i) noexcept { return items_[i]; }
+
+private:
+    std::array<Held, kCapacity> items_{};
+    std::size_t size_ = 0;
+};
+
+Held read_held(JsonReader& r, std::size_t field) {
+    Held held{field, {}, false};
+    if (field == kText) {
+        std::optional<std::string> text = r.read_joined_text();
+        if (text) held.value = JsonValue(std::move(*text));
+        held.not_text = !text;
+    } else {
+        held.value = r.read_value();
+    }
+    return held;
+}
 
 OutputKind read_tag(JsonReader& r) {
     if (r.peek_value() != '"') r.fail_invalid_type("variant identifier");
@@ -54,14 +117,19 @@ std::vector<std::string> take_text_list(JsonValue& value) {
     return lines;
 }
 
+CellSource take_source(Held& held) {
+    if (held.not_text) JsonReader::fail_unplaced(ErrorKind::SourceMismatch);
+    return CellSource{take_text(held.value)};
+}
+
 std::optional<std::uint32_t> take_optional_u32(const JsonValue& value) {
     if (value.is_null()) return std::nullopt;
     if (const auto* u = std::get_if<std::uint64_t>(&value.value)) {
         if (*u <= std::numeric_limits<std::uint32_t>::max()) return static_cast<std::uint32_t>(*u);
-        JsonReader::fail_unplaced("invalid value: " + unexpected_unsigned(*u) + ", expected u32");
+        JsonReader::fail_unplaced(invalid_value(unexpected_unsigned(*u), "u32"));
     }
     if (const auto* i = std::get_if<std::int64_t>(&value.value))
-        JsonReader::fail_unplaced("invalid value: " + unexpected_signed(*i) + ", expected u32");
+        JsonReader::fail_unplaced(invalid_value(unexpected_signed(*i), "u32"));
     fail_type(value, "u32");
 }
 
@@ -69,74 +137,125 @@ std::optional<std::uint32_t> take_optional_u32(const JsonValue& value) {
 // form or from the elements of the array form.
 template <std::size_t N>
 struct VariantShape {
-    std::array<std::string_view, N> keys;
-    unsigned required;           // bit i: key i must be present (object form)
+    std::array<std::size_t, N> fields;  // in kFields
+    unsigned required;           // bit i: field i must be present (object form)
     std::size_t min_elements;    // array form: fields that must be present
     std::string_view length_text;
 };
 
-template <std::size_t N, class Set>
-void fill_from_entries(Entries& entries, const VariantShape<N>& shape, Set&& set) {
-    bool seen[N] = {};
-    for (auto& [key, value] : entries) {
-        const int index = key_index(shape.keys, key);
-        if (index < 0) continue;
-        const auto i = static_cast<std::size_t>(index);
-        if (seen[i]) JsonReader::fail_unplaced(duplicate_field(shape.keys[i]));
-        seen[i] = true;
-        set(i, value);
-    }
+constexpr VariantShape<2> kStream{{0, 1}, 0b11, 2, "struct variant CellOutput::Stream with 2 elements"};
+constexpr VariantShape<2> kDisplayData{{2, 3}, 0b01, 1, "struct variant CellOutput::DisplayData with 2 elements"};
+constexpr VariantShape<3> kExecuteResult{
+    {4, 2, 3}, 0b010, 2, "struct variant CellOutput::ExecuteResult with 3 elements"};
+constexpr VariantShape<3> kError{{5, 6, 7}, 0b111, 3, "struct variant CellOutput::Error with 3 elements"};
+
+template <std::size_t N>
+int position_in(const VariantShape<N>& shape, std::size_t field) noexcept {
     for (std::size_t i = 0; i < N; ++i)
-        if (((shape.required >> i) & 1U) != 0 && !seen[i]) JsonReader::fail_unplaced(missing_field(shape.keys[i]));
+        if (shape.fields[i] == field) return static_cast<int>(i);
+    return -1;
 }
 
+// Calls `visit(shape)` with the shape of `kind`.
+template <class Visit>
+decltype(auto) with_shape(OutputKind kind, Visit&& visit) {
+    switch (kind) {
+        case OutputKind::Stream: return visit(kStream);
+        case OutputKind::DisplayData: return visit(kDisplayData);
+        case OutputKind::ExecuteResult: return visit(kExecuteResult);
+        case OutputKind::Error: break;
+    }
+    return visit(kError);
+}
+
+bool declares(OutputKind kind, std::size_t field) {
+    return with_shape(kind, [field](const auto& shape) { return position_in(shape, field) >= 0; });
+}
+
+// The object form's kept entries while the output is read.
+class Kept {
+public:
+    // Whether an entry of `field` may still matter to the second step.
+    bool wants(std::size_t field) const noexcept {
+        if (closed_) return false;
+        return kind_ ? declares(*kind_, field) : seen_[field] < 2;
+    }
+    void add(Held&& held) {
+        const std::size_t field = held.field;
+        entries_.push_back(std::move(held));
+        if (++seen_[field] == 2 && kind_) closed_ = true;
+    }
+    // The tag is known: only its variant's entries stay.
+    void set_kind(OutputKind kind) {
+        kind_ = kind;
+        entries_.erase_if([kind](const Held& held) { return !declares(kind, held.field); });
+        seen_ = {};
+        for (const Held& held : entries_)
+            if (++seen_[held.field] == 2) closed_ = true;
+    }
+    bool has_kind() const noexcept { return kind_.has_value(); }
+    OutputKind kind() const noexcept { return *kind_; }
+    HeldList& entries() noexcept { return entries_; }
+
+private:
+    HeldList entries_;
+    std::array<unsigned char, kFields.size()> seen_{};
+    std::optional<OutputKind> kind_;
+    bool closed_ = false;  // a declared field repeats: nothing later is reached
+};
+
 template <std::size_t N, class Set>
-void fill_from_elements(std::vector<JsonValue>& elements, const VariantShape<N>& shape, Set&& set) {
+void fill_from_entries(HeldList& entries, std::size_t, const VariantShape<N>& shape, Set&& set) {
+    bool seen[N] = {};
+    for (Held& held : entries) {
+        const int index = position_in(shape, held.field);
+        if (index < 0) continue;
+        const auto i = static_cast<std::size_t>(index);
+        if (seen[i]) JsonReader::fail_unplaced(duplicate_field(kFields[shape.fields[i]]));
+        seen[i] = true;
+        set(i, held);
+    }
+    for (std::size_t i = 0; i < N; ++i)
+        if (((shape.required >> i) & 1U) != 0 && !seen[i])
+            JsonReader::fail_unplaced(missing_field(kFields[shape.fields[i]]));
+}
+
+// `count` is the number of elements after the tag; the first N were kept.
+template <std::size_t N, class Set>
+void fill_from_elements(HeldList& elements, std::size_t count, const VariantShape<N>& shape, Set&& set) {
     for (std::size_t i = 0; i < N; ++i) {
-        if (i == elements.size()) {
+        if (i == count) {
             if (i < shape.min_elements) JsonReader::fail_unplaced(invalid_length(i, shape.length_text));
             return;
         }
         set(i, elements[i]);
     }
-    if (elements.size() > N)
-        JsonReader::fail_unplaced(invalid_length(elements.size(), std::to_string(N) + " elements in sequence"));
+    if (count > N) JsonReader::fail_unplaced(invalid_length(count, std::to_string(N) + " elements in sequence"));
 }
 
-constexpr VariantShape<2> kStream{{"name", "text"}, 0b11, 2, "struct variant CellOutput::Stream with 2 elements"};
-constexpr VariantShape<2> kDisplayData{
-    {"data", "metadata"}, 0b01, 1, "struct variant CellOutput::DisplayData with 2 elements"};
-constexpr VariantShape<3> kExecuteResult{{"execution_count", "data", "metadata"},
-                                     0b010,
-                                     2,
-                                     "struct variant CellOutput::ExecuteResult with 3 elements"};
-constexpr VariantShape<3> kError{
-    {"ename", "evalue", "traceback"}, 0b111, 3, "struct variant CellOutput::Error with 3 elements"};
-
-// `Source` is the kept entries (object form) or elements (array form).
-template <class Source, class Fill>
-CellOutput build(OutputKind kind, Source& source, Fill fill) {
+template <class Fill>
+CellOutput build(OutputKind kind, HeldList& source, std::size_t count, Fill fill) {
     switch (kind) {
         case OutputKind::Stream: {
             CellOutput::Stream out;
-            fill(source, kStream, [&](std::size_t i, JsonValue& v) {
-                if (i == 0) out.name = take_text(v);
-                else out.text = cell_source_from_value(std::move(v));
+            fill(source, count, kStream, [&](std::size_t i, Held& h) {
+                if (i == 0) out.name = take_text(h.value);
+                else out.text = take_source(h);
             });
             return CellOutput{std::move(out)};
         }
         case OutputKind::DisplayData: {
             CellOutput::DisplayData out;
-            fill(source, kDisplayData, [&](std::size_t i, JsonValue& v) {
-                (i == 0 ? out.data : out.metadata) = take_map(v);
+            fill(source, count, kDisplayData, [&](std::size_t i, Held& h) {
+                (i == 0 ? out.data : out.metadata) = take_map(h.value);
             });
             return CellOutput{std::move(out)};
         }
         case OutputKind::ExecuteResult: {
             CellOutput::ExecuteResult out;
-            fill(source, kExecuteResult, [&](std::size_t i, JsonValue& v) {
-                if (i == 0) out.execution_count = take_optional_u32(v);
-                else (i == 1 ? out.data : out.metadata) = take_map(v);
+            fill(source, count, kExecuteResult, [&](std::size_t i, Held& h) {
+                if (i == 0) out.execution_count = take_optional_u32(h.value);
+                else (i == 1 ? out.data : out.metadata) = take_map(h.value);
             });
             return CellOutput{std::move(out)};
         }
@@ -144,25 +263,25 @@ CellOutput build(OutputKind kind, Source& source, Fill fill) {
             break;
     }
     CellOutput::Error out;
-    fill(source, kError, [&](std::size_t i, JsonValue& v) {
-        if (i == 0) out.ename = take_text(v);
-        else if (i == 1) out.evalue = take_text(v);
-        else out.traceback = take_text_list(v);
+    fill(source, count, kError, [&](std::size_t i, Held& h) {
+        if (i == 0) out.ename = take_text(h.value);
+        else if (i == 1) out.evalue = take_text(h.value);
+        else out.traceback = take_text_list(h.value);
     });
     return CellOutput{std::move(out)};
 }
 
 struct FromEntries {
     template <std::size_t N, class Set>
-    void operator()(Entries& entries, const VariantShape<N>& shape, Set&& set) const {
-        fill_from_entries(entries, shape, std::forward<Set>(set));
+    void operator()(HeldList& entries, std::size_t count, const VariantShape<N>& shape, Set&& set) const {
+        fill_from_entries(entries, count, shape, std::forward<Set>(set));
     }
 };
 
 struct FromElements {
     template <std::size_t N, class Set>
-    void operator()(std::vector<JsonValue>& elements, const VariantShape<N>& shape, Set&& set) const {
-        fill_from_elements(elements, shape, std::forward<Set>(set));
+    void operator()(HeldList& elements, std::size_t count, const VariantShape<N>& shape, Set&& set) const {
+        fill_from_elements(elements, count, shape, std::forward<Set>(set));
     }
 };
 
@@ -172,41 +291,51 @@ CellOutput read_output(JsonReader& r) {
     const int c = r.peek_value();
     if (c == '{') {
         r.enter();
-        Entries entries;
-        entries.reserve(4);  // an output rarely has more entries than its variant's fields
-        std::optional<OutputKind> kind;
+        Kept kept;
         r.within_object([&] {
             bool first = true;
             while (r.object_next(first)) {
                 const std::string_view key = r.read_key();
                 if (key == "output_type") {
-                    if (kind) JsonReader::fail_unplaced(duplicate_field(key));
+                    if (kept.has_kind()) JsonReader::fail_unplaced(duplicate_field(key));
                     r.object_colon();
-                    kind = read_tag(r);
+                    kept.set_kind(read_tag(r));
                     continue;
                 }
-                std::string name(key);
+                const int field = key_index(kFields, key);
                 r.object_colon();
-                JsonValue value = r.read_value();
-                entries.emplace_back(std::move(name), std::move(value));
+                if (field >= 0 && kept.wants(static_cast<std::size_t>(field))) {
+                    kept.add(read_held(r, static_cast<std::size_t>(field)));
+                } else {
+                    r.read_value();  // read whole for its errors, then dropped
+                }
             }
-            if (!kind) JsonReader::fail_unplaced(missing_field("output_type"));
+            if (!kept.has_kind()) JsonReader::fail_unplaced(missing_field("output_type"));
         });
         r.leave();
-        return build(*kind, entries, FromEntries{});
+        return build(kept.kind(), kept.entries(), kept.entries().size(), FromEntries{});
     }
     if (c == '[') {
         r.enter();
-        std::vector<JsonValue> elements;
+        HeldList elements;
+        std::size_t count = 0;
         OutputKind kind = OutputKind::Stream;
         r.within_array([&] {
             bool first = true;
             if (!r.list_next(first)) JsonReader::fail_unplaced(missing_field("output_type"));
             kind = read_tag(r);
-            while (r.list_next(first)) elements.push_back(r.read_value());
+            with_shape(kind, [&](const auto& shape) {
+                for (; r.list_next(first); ++count) {
+                    if (count < shape.fields.size()) {
+                        elements.push_back(read_held(r, shape.fields[count]));
+                    } else {
+                        r.read_value();  // only counted
+                    }
+                }
+            });
         });
         r.leave();
-        return build(kind, elements, FromElements{});
+        return build(kind, elements, count, FromElements{});
     }
     r.fail_invalid_type("internally tagged enum CellOutput");
 }

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "convert_engine/notebook/json_error.hpp"
+#include "convert_engine/json/json_error.hpp"
 #include "convert_engine/notebook/model.hpp"
 #include "convert_engine/result.hpp"
 

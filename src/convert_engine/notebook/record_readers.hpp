@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "convert_engine/notebook/json_reader.hpp"
+#include "convert_engine/json/json_reader.hpp"
 #include "convert_engine/notebook/model.hpp"
 
 namespace convert_engine::notebook::detail {
@@ -19,12 +19,6 @@ Cell read_cell(JsonReader& reader);
 CellType read_cell_type(JsonReader& reader);
 CellSource read_cell_source(JsonReader& reader);
 CellOutput read_output(JsonReader& reader);
-
-// A source or stream text from a value already read whole; the failure is
-// left unplaced.
-CellSource cell_source_from_value(JsonValue&& value);
-
-inline constexpr const char* kSourceMismatch = "data did not match any variant of untagged enum CellSourceJson";
 
 // Position of `key` among a record's declared keys, or -1.
 template <class Keys>

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/json/json_value.hpp"
 
 namespace convert_engine::notebook::detail {
 

@@ -1,13 +1,16 @@
-#include "convert_engine/notebook/json_reader.hpp"
+#include "convert_engine/json/json_reader.hpp"
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <iterator>
 #include <limits>
 #include <system_error>
 #include <vector>
 
 
-#include "convert_engine/notebook/unexpected.hpp"
+#include "convert_engine/json/string_blocks.hpp"
+#include "convert_engine/json/unexpected.hpp"
 #include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook::detail {
@@ -23,29 +26,27 @@ int hex_value(unsigned char c) noexcept {
     return -1;
 }
 
-void append_utf8(std::string& out, std::uint32_t cp) {
-    char buf[4];
-    std::size_t n;
+std::size_t encode_utf8(char* buf, std::uint32_t cp) noexcept {
     if (cp < 0x80) {
         buf[0] = static_cast<char>(cp);
-        n = 1;
-    } else if (cp < 0x800) {
+        return 1;
+    }
+    if (cp < 0x800) {
         buf[0] = static_cast<char>(0xC0 | (cp >> 6));
         buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 2;
-    } else if (cp < 0x10000) {
+        return 2;
+    }
+    if (cp < 0x10000) {
         buf[0] = static_cast<char>(0xE0 | (cp >> 12));
         buf[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 3;
-    } else {
-        buf[0] = static_cast<char>(0xF0 | (cp >> 18));
-        buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 4;
+        return 3;
     }
-    out.append(buf, n);
+    buf[0] = static_cast<char>(0xF0 | (cp >> 18));
+    buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
 }
 
 // One bit per open container of a skipped value: set for objects.
@@ -67,69 +68,23 @@ private:
     std::size_t size_ = 0;
 };
 
-constexpr const char* kEofString = "EOF while parsing a string";
-
 }  // namespace
-
-// ---- messages ---------------------------------------------------------------
-
-std::string missing_field(std::string_view key) {
-    std::string m = "missing field `";
-    m += key;
-    m += '`';
-    return m;
-}
-
-std::string duplicate_field(std::string_view key) {
-    std::string m = "duplicate field `";
-    m += key;
-    m += '`';
-    return m;
-}
-
-std::string invalid_type(std::string_view unexpected, std::string_view expected) {
-    std::string m = "invalid type: ";
-    m += unexpected;
-    m += ", expected ";
-    m += expected;
-    return m;
-}
-
-std::string unknown_variant(std::string_view name, std::string_view names) {
-    std::string m = "unknown variant `";
-    m += name;
-    m += "`, expected one of ";
-    m += names;
-    return m;
-}
-
-std::string invalid_length(std::size_t length, std::string_view expected) {
-    std::string m = "invalid length ";
-    m += std::to_string(length);
-    m += ", expected ";
-    m += expected;
-    return m;
-}
-
-// Notebooks are usually written with sorted keys, so appending at the end
-// is tried first.
-void insert_entry(JsonObject& object, std::string&& key, JsonValue&& value) {
-    if (object.empty() || object.rbegin()->first < key) {
-        object.emplace_hint(object.end(), std::move(key), std::move(value));
-    } else {
-        object.insert_or_assign(std::move(key), std::move(value));
-    }
-}
 
 // ---- failures -----------------------------------------------------------------
 
-void JsonReader::fail_syntax(std::size_t at, const char* message) const {
-    throw ReadError{message, std::min(at + 1, text_.size()), true};
+void JsonReader::fail_syntax(std::size_t at, ErrorKind kind) const {
+    throw ReadError{std::string(message_text(kind)), std::min(at + 1, text_.size()), true};
+}
+
+void JsonReader::fail_at_point(std::size_t point, ErrorKind kind) const {
+    fail_at_point(point, std::string(message_text(kind)));
 }
 
 void JsonReader::fail_at_point(std::size_t point, std::string message) const {
     throw ReadError{std::move(message), point, true};
 }
+
+void JsonReader::fail_unplaced(ErrorKind kind) { fail_unplaced(std::string(message_text(kind))); }
 
 void JsonReader::fail_unplaced(std::string message) {
     throw ReadError{std::move(message), 0, false};
@@ -174,7 +129,7 @@ void JsonReader::fail_invalid_type(std::string_view expected) {
             break;
         }
         default:
-            fail_syntax(pos_, "expected value");
+            fail_syntax(pos_, ErrorKind::ExpectedValue);
     }
     fail_at_point(pos_, invalid_type(unexpected, expected));
 }
@@ -215,16 +170,16 @@ bool JsonReader::object_next(bool& first) {
         ++pos_;
         c = peek();
     } else if (c < 0) {
-        fail_syntax(pos_, "EOF while parsing an object");
+        fail_syntax(pos_, ErrorKind::EofWhileParsingObject);
     } else if (first) {
         first = false;
     } else {
-        fail_syntax(pos_, "expected `,` or `}`");
+        fail_syntax(pos_, ErrorKind::ExpectedCommaOrBrace);
     }
     if (c == '"') return true;
-    if (c == '}') fail_syntax(pos_, "trailing comma");
-    if (c < 0) fail_syntax(pos_, "EOF while parsing a value");
-    fail_syntax(pos_, "key must be a string");
+    if (c == '}') fail_syntax(pos_, ErrorKind::TrailingComma);
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
+    fail_syntax(pos_, ErrorKind::KeyMustBeString);
 }
 
 void JsonReader::object_colon() {
@@ -233,36 +188,36 @@ void JsonReader::object_colon() {
         ++pos_;
         return;
     }
-    if (c < 0) fail_syntax(pos_, "EOF while parsing an object");
-    fail_syntax(pos_, "expected `:`");
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingObject);
+    fail_syntax(pos_, ErrorKind::ExpectedColon);
 }
 
 bool JsonReader::list_next(bool& first) {
     int c = peek();
     if (c == ']') return false;
-    if (c < 0) fail_syntax(pos_, "EOF while parsing a list");
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingList);
     if (first) {
         first = false;
         return true;
     }
-    if (c != ',') fail_syntax(pos_, "expected `,` or `]`");
+    if (c != ',') fail_syntax(pos_, ErrorKind::ExpectedCommaOrBracket);
     ++pos_;
     c = peek();
-    if (c == ']') fail_syntax(pos_, "trailing comma");
-    if (c < 0) fail_syntax(pos_, "EOF while parsing a value");
+    if (c == ']') fail_syntax(pos_, ErrorKind::TrailingComma);
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
     return true;
 }
 
 void JsonReader::record_array_end() {
     int c = peek();
     if (c == ']') return;
-    if (c < 0) fail_syntax(pos_, "EOF while parsing a list");
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingList);
     if (c == ',') {
         ++pos_;
         c = peek();
-        if (c == ']') fail_syntax(pos_, "trailing comma");
+        if (c == ']') fail_syntax(pos_, ErrorKind::TrailingComma);
     }
-    fail_syntax(pos_, "trailing characters");
+    fail_syntax(pos_, ErrorKind::TrailingCharacters);
 }
 
 // ---- strings ------------------------------------------------------------------
@@ -271,29 +226,58 @@ bool JsonReader::at_escape(std::size_t i) {
     const std::size_t n = text_.size();
     if (i == n) {
         pos_ = n;
-        fail_syntax(n, kEofString);
+        fail_syntax(n, ErrorKind::EofWhileParsingString);
     }
     const auto c = static_cast<unsigned char>(text_[i]);
     pos_ = i + 1;
     if (c == '"') return false;
-    if (c != '\\') fail_syntax(i, "control character (\\u0000-\\u001F) found while parsing a string");
+    if (c != '\\') fail_syntax(i, ErrorKind::ControlCharacterInString);
     return true;
 }
 
+// Decodes block by block into `out` through a raw cursor: each 16-byte
+// block is copied whole and the cursor advanced past its plain bytes, so
+// one room check serves a block and its escape.
 void JsonReader::append_string_slow(std::string& out, std::size_t start, std::size_t i) {
     const char* p = text_.data();
     const std::size_t n = text_.size();
-    // Room for the plain run and a few decoded bytes after it, so the usual
-    // string with one trailing escape ("...\n") is allocated once.
-    out.reserve(out.size() + (i - start) + 16);
-    out.append(p + start, i - start);
-    while (at_escape(i)) {
-        decode_escape(out);
+    // Room for a whole block and an escape after its plain bytes.
+    constexpr std::size_t kRoom = 2 * StringBlock::kSize;
+    std::size_t length = out.size();
+    out.resize(length + (i - start) + 2 * kRoom);
+    std::memcpy(out.data() + length, p + start, i - start);
+    length += i - start;
+    for (;;) {
+        if (out.size() - length < kRoom) out.resize(std::max(out.size() * 2, length + kRoom));
+        char* dest = out.data() + length;
+        if (i + StringBlock::kSize <= n) {
+            const unsigned mask = StringBlock::copy(p + i, dest);
+            if (mask == 0) {
+                i += StringBlock::kSize;
+                length += StringBlock::kSize;
+                continue;
+            }
+            const auto plain = static_cast<std::size_t>(__builtin_ctz(mask));
+            i += plain;
+            length += plain;
+            dest += plain;
+        } else {
+            // The last bytes of the text: byte by byte.
+            while (i < n) {
+                const auto c = static_cast<unsigned char>(p[i]);
+                if (c == '"' || c == '\\' || c < 0x20) break;
+                *dest++ = static_cast<char>(c);
+                ++i;
+                ++length;
+            }
+        }
+        // At a special byte (or the end of the text).
+        if (!at_escape(i)) break;
+        const std::size_t written = decode_escape(dest);
+        length += written;
         i = pos_;
-        const std::size_t j = find_json_string_special(p, i, n);
-        out.append(p + i, j - i);
-        i = j;
     }
+    out.resize(length);
 }
 
 std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) {
@@ -306,7 +290,7 @@ std::uint32_t JsonReader::read_hex4() {
     const std::size_t n = text_.size();
     if (n - pos_ < 4) {
         pos_ = n;
-        fail_syntax(n, kEofString);
+        fail_syntax(n, ErrorKind::EofWhileParsingString);
     }
     std::uint32_t value = 0;
     bool ok = true;
@@ -316,39 +300,40 @@ std::uint32_t JsonReader::read_hex4() {
         value = (value << 4) | static_cast<std::uint32_t>(d & 0xF);
     }
     pos_ += 4;
-    if (!ok) fail_at_point(pos_, "invalid escape");
+    if (!ok) fail_at_point(pos_, ErrorKind::InvalidEscape);
     return value;
 }
 
-// After a backslash: decodes one escape onto the end of `out`.
-void JsonReader::decode_escape(std::string& out) {
+// After a backslash: decodes one escape into `dest` (room for 4 bytes);
+// returns the number of bytes written.
+std::size_t JsonReader::decode_escape(char* dest) {
     const std::size_t n = text_.size();
-    if (pos_ == n) fail_syntax(n, kEofString);
+    if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
     const char c = text_[pos_++];
     switch (c) {
-        case '"': out += '"'; return;
-        case '\\': out += '\\'; return;
-        case '/': out += '/'; return;
-        case 'b': out += '\b'; return;
-        case 'f': out += '\f'; return;
-        case 'n': out += '\n'; return;
-        case 'r': out += '\r'; return;
-        case 't': out += '\t'; return;
+        case '"': *dest = '"'; return 1;
+        case '\\': *dest = '\\'; return 1;
+        case '/': *dest = '/'; return 1;
+        case 'b': *dest = '\b'; return 1;
+        case 'f': *dest = '\f'; return 1;
+        case 'n': *dest = '\n'; return 1;
+        case 'r': *dest = '\r'; return 1;
+        case 't': *dest = '\t'; return 1;
         case 'u': break;
-        default: fail_at_point(pos_, "invalid escape");
+        default: fail_at_point(pos_, ErrorKind::InvalidEscape);
     }
     std::uint32_t cp = read_hex4();
-    if (cp >= 0xDC00 && cp <= 0xDFFF) fail_at_point(pos_, "lone leading surrogate in hex escape");
+    if (cp >= 0xDC00 && cp <= 0xDFFF) fail_at_point(pos_, ErrorKind::LoneLeadingSurrogate);
     if (cp >= 0xD800 && cp <= 0xDBFF) {
         for (const char expected : {'\\', 'u'}) {
-            if (pos_ == n) fail_syntax(n, kEofString);
-            if (text_[pos_++] != expected) fail_at_point(pos_, "unexpected end of hex escape");
+            if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
+            if (text_[pos_++] != expected) fail_at_point(pos_, ErrorKind::UnexpectedEndOfHexEscape);
         }
         const std::uint32_t low = read_hex4();
-        if (low < 0xDC00 || low > 0xDFFF) fail_at_point(pos_, "lone leading surrogate in hex escape");
+        if (low < 0xDC00 || low > 0xDFFF) fail_at_point(pos_, ErrorKind::LoneLeadingSurrogate);
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
     }
-    append_utf8(out, cp);
+    return encode_utf8(dest, cp);
 }
 
 // A string of a skipped value: escapes checked, nothing decoded.
@@ -357,11 +342,11 @@ void JsonReader::skip_string() {
     const std::size_t n = text_.size();
     std::size_t i = pos_ + 1;
     while (at_escape(find_json_string_special(p, i, n))) {
-        if (pos_ == n) fail_syntax(n, kEofString);
+        if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
         switch (p[pos_++]) {
             case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
             case 'u': read_hex4(); break;
-            default: fail_at_point(pos_, "invalid escape");
+            default: fail_at_point(pos_, ErrorKind::InvalidEscape);
         }
         i = pos_;
     }
@@ -370,8 +355,8 @@ void JsonReader::skip_string() {
 void JsonReader::read_ident(const char* rest) {
     const std::size_t n = text_.size();
     for (; *rest != '\0'; ++rest) {
-        if (pos_ == n) fail_syntax(n, "EOF while parsing a value");
-        if (text_[pos_] != *rest) fail_syntax(pos_, "expected ident");
+        if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingValue);
+        if (text_[pos_] != *rest) fail_syntax(pos_, ErrorKind::ExpectedIdent);
         ++pos_;
     }
 }
@@ -383,24 +368,24 @@ bool JsonReader::scan_number(bool& negative, std::size_t& digits_start, std::siz
     const std::size_t n = text_.size();
     negative = p[pos_] == '-';
     if (negative) ++pos_;
-    if (pos_ == n) fail_syntax(n, "EOF while parsing a value");
+    if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingValue);
     digits_start = pos_;
     const auto first = static_cast<unsigned char>(p[pos_]);
     if (first == '0') {
         ++pos_;
-        if (pos_ < n && is_digit(p[pos_])) fail_syntax(pos_, "invalid number");
+        if (pos_ < n && is_digit(p[pos_])) fail_syntax(pos_, ErrorKind::InvalidNumber);
     } else if (is_digit(first)) {
         ++pos_;
         while (pos_ < n && is_digit(p[pos_])) ++pos_;
     } else {
-        fail_syntax(pos_, "invalid number");
+        fail_syntax(pos_, ErrorKind::InvalidNumber);
     }
     digits_end = pos_;
     bool integer = true;
     // A fraction or exponent needs at least one digit after its mark.
     auto digits = [&] {
-        if (pos_ == n) fail_syntax(n, "EOF while parsing a value");
-        if (!is_digit(p[pos_])) fail_syntax(pos_, "invalid number");
+        if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingValue);
+        if (!is_digit(p[pos_])) fail_syntax(pos_, ErrorKind::InvalidNumber);
         while (pos_ < n && is_digit(p[pos_])) ++pos_;
     };
     if (pos_ < n && p[pos_] == '.') {
@@ -489,7 +474,7 @@ double JsonReader::literal_to_double(std::size_t start, std::size_t end) const {
         for (; p < last; ++p) e = std::min(e * 10 + (*p - '0'), 1'000'000'000'000LL);
         exponent += negative_exponent ? -e : e;
     }
-    if (exponent >= 0) fail_at_point(end, "number out of range");
+    if (exponent >= 0) fail_at_point(end, ErrorKind::NumberOutOfRange);
     return *first == '-' ? -0.0 : 0.0;
 }
 
@@ -502,20 +487,44 @@ std::uint32_t JsonReader::read_u32() {
     switch (num.kind) {
         case Number::Kind::Unsigned:
             if (num.u <= std::numeric_limits<std::uint32_t>::max()) return static_cast<std::uint32_t>(num.u);
-            fail_at_point(pos_, "invalid value: " + unexpected_unsigned(num.u) + ", expected u32");
+            fail_at_point(pos_, invalid_value(unexpected_unsigned(num.u), "u32"));
         case Number::Kind::Signed:
-            fail_at_point(pos_, "invalid value: " + unexpected_signed(num.i) + ", expected u32");
+            fail_at_point(pos_, invalid_value(unexpected_signed(num.i), "u32"));
         case Number::Kind::Float:
             break;
     }
     fail_at_point(pos_, invalid_type(unexpected_float(num.f), "u32"));
 }
 
+// Allocated once at its exact size: a string with escapes is decoded into
+// the scratch buffer first.
 std::string JsonReader::read_text() {
     if (peek_value() != '"') fail_invalid_type("a string");
-    std::string text;
-    append_string(text);
-    return text;
+    return std::string(read_string());
+}
+
+std::optional<std::string> JsonReader::read_joined_text() {
+    const int c = peek_value();
+    if (c == '"') return read_text();
+    if (c != '[') {
+        read_value();
+        return std::nullopt;
+    }
+    enter();
+    lines_.clear();
+    bool all_strings = true;
+    bool first = true;
+    while (list_next(first)) {
+        if (all_strings && peek() == '"') {
+            append_string(lines_);
+        } else {
+            all_strings = false;
+            read_value();
+        }
+    }
+    leave();
+    if (!all_strings) return std::nullopt;
+    return std::string(lines_);
 }
 
 bool JsonReader::take_null() {
@@ -528,15 +537,30 @@ bool JsonReader::take_null() {
 JsonObject JsonReader::read_map() {
     if (peek_value() != '{') fail_invalid_type("a map");
     enter();
-    JsonObject object;
+    const std::size_t mark = entries_mark();
     bool first = true;
     while (object_next(first)) {
         std::string key(read_key());
         object_colon();
         JsonValue value = read_value();
-        insert_entry(object, std::move(key), std::move(value));
+        push_entry(std::move(key), std::move(value));
     }
     leave();
+    return take_entries(mark);
+}
+
+JsonObject JsonReader::take_entries(std::size_t mark) {
+    // A large object alone on the stack takes the stack's own storage
+    // instead of a copy, which would briefly hold its entries twice.
+    constexpr std::size_t kTakeStorageFrom = 4096;
+    if (mark == 0 && open_entries_.size() >= kTakeStorageFrom) {
+        JsonObject object(std::move(open_entries_));
+        open_entries_.clear();
+        return object;
+    }
+    const auto first = open_entries_.begin() + static_cast<std::ptrdiff_t>(mark);
+    JsonObject object = JsonObject::take_range(first, open_entries_.end());
+    open_entries_.erase(first, open_entries_.end());
     return object;
 }
 
@@ -548,13 +572,16 @@ JsonValue JsonReader::read_value() {
             return JsonValue(read_map());
         case '[': {
             enter();
-            JsonArray array;
+            const std::size_t mark = open_elements_.size();
             bool first = true;
             while (list_next(first)) {
-                if (array.empty()) array.reserve(8);  // lists of lines: skip the first regrowths
-                array.push_back(read_value());
+                JsonValue element = read_value();
+                open_elements_.push_back(std::move(element));
             }
             leave();
+            const auto begin = open_elements_.begin() + static_cast<std::ptrdiff_t>(mark);
+            JsonArray array(std::make_move_iterator(begin), std::make_move_iterator(open_elements_.end()));
+            open_elements_.erase(begin, open_elements_.end());
             return JsonValue(std::move(array));
         }
         case 'n':
@@ -581,7 +608,7 @@ JsonValue JsonReader::read_value() {
             return JsonValue(num.f);
         }
         default:
-            fail_syntax(pos_, "expected value");
+            fail_syntax(pos_, ErrorKind::ExpectedValue);
     }
 }
 
@@ -638,7 +665,7 @@ void JsonReader::skip_value() {
                 break;
             }
             default:
-                fail_syntax(pos_, "expected value");
+                fail_syntax(pos_, ErrorKind::ExpectedValue);
         }
         // A value ended: close what is complete, up to the next value.
         for (;;) {

@@ -1,4 +1,4 @@
-#include "convert_engine/notebook/float_format.hpp"
+#include "convert_engine/json/float_format.hpp"
 
 #include <charconv>
 #include <cmath>

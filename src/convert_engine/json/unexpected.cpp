@@ -1,11 +1,11 @@
-#include "convert_engine/notebook/unexpected.hpp"
+#include "convert_engine/json/unexpected.hpp"
 
 #include <utf8proc.h>
 
 #include <charconv>
 #include <variant>
 
-#include "convert_engine/notebook/float_format.hpp"
+#include "convert_engine/json/float_format.hpp"
 
 namespace convert_engine::notebook::detail {
 

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "convert_engine/notebook/json_error.hpp"
-#include "convert_engine/notebook/json_value.hpp"
+#include "convert_engine/json/json_error.hpp"
+#include "convert_engine/json/json_value.hpp"
+#include "convert_engine/json/messages.hpp"
 #include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook::detail {
@@ -32,17 +36,6 @@ struct Number {
     double f = 0.0;
 };
 
-// Message texts built by the record rules.
-std::string missing_field(std::string_view key);
-std::string duplicate_field(std::string_view key);
-std::string invalid_type(std::string_view unexpected, std::string_view expected);
-std::string invalid_length(std::size_t length, std::string_view expected);
-// "unknown variant `<name>`, expected one of <names>".
-std::string unknown_variant(std::string_view name, std::string_view names);
-
-// Stores an object entry; a key already present has its value replaced.
-void insert_entry(JsonObject& object, std::string&& key, JsonValue&& value);
-
 // One pass over one notebook text: the offset, the nesting budget and the
 // scratch buffer for strings with escapes. Every failure is thrown as a
 // ReadError; parse_notebook turns it into a JsonError.
@@ -64,21 +57,24 @@ public:
             const auto c = static_cast<unsigned char>(p[pos_]);
             if (c > ' ' || (c != ' ' && c != '\n' && c != '\r' && c != '\t')) return c;
             ++pos_;
+            if (c == '\n') skip_indent();
         }
         return -1;
     }
     // Like peek(), but a value must start here: the end of the text fails.
     int peek_value() {
         const int c = peek();
-        if (c < 0) fail_syntax(pos_, "EOF while parsing a value");
+        if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
         return c;
     }
 
     // ---- failures -------------------------------------------------------
     // Placed at the byte at `at` (its column counted from 1), or at the end
     // of the text when `at` is past it.
-    [[noreturn]] void fail_syntax(std::size_t at, const char* message) const;
+    [[noreturn]] void fail_syntax(std::size_t at, ErrorKind kind) const;
+    [[noreturn]] void fail_at_point(std::size_t point, ErrorKind kind) const;
     [[noreturn]] void fail_at_point(std::size_t point, std::string message) const;
+    [[noreturn]] static void fail_unplaced(ErrorKind kind);
     [[noreturn]] static void fail_unplaced(std::string message);
     // The value at the offset has the wrong JSON type: reads it whole
     // (scalars) or not at all (arrays, objects) and fails with "invalid type".
@@ -87,7 +83,7 @@ public:
     // ---- nesting budget ---------------------------------------------------
     // At an opening bracket: takes a unit and consumes the bracket.
     void enter() {
-        if (--budget_ == 0) fail_syntax(pos_, "recursion limit exceeded");
+        if (--budget_ == 0) fail_syntax(pos_, ErrorKind::RecursionLimitExceeded);
         ++pos_;
     }
     // At a closing bracket: gives the unit back and consumes the bracket.
@@ -149,11 +145,20 @@ public:
     // place (no detour through the scratch buffer).
     void append_string(std::string& out) {
         const char* p = text_.data();
+        const std::size_t n = text_.size();
         const std::size_t start = ++pos_;
-        const std::size_t i = find_json_string_special(p, start, text_.size());
-        if (i < text_.size() && p[i] == '"') {
+        const std::size_t i = find_json_string_special(p, start, n);
+        if (i < n && p[i] == '"') {
             pos_ = i + 1;
             out.append(p + start, i - start);
+            return;
+        }
+        // A line of a text in list form: its only escape is the line feed
+        // that ends it.
+        if (n - i > 2 && p[i] == '\\' && p[i + 1] == 'n' && p[i + 2] == '"') {
+            pos_ = i + 3;
+            out.append(p + start, i - start);
+            out += '\n';
             return;
         }
         append_string_slow(out, start, i);
@@ -166,9 +171,20 @@ public:
     // ---- value readers ----------------------------------------------------
     std::uint32_t read_u32();
     std::string read_text();
+    // A text given as one string or as a list of strings joined with no
+    // separator, the list's lines decoded into one reused buffer and copied
+    // out once at their exact size. Any other value is read whole and gives
+    // nullopt.
+    std::optional<std::string> read_joined_text();
     // The optional-value rule: true (and null consumed) when a null is next.
     bool take_null();
     JsonObject read_map();
+    // The entries of an object being read wait on one stack shared by all
+    // open objects, so each object is allocated once, at its exact size,
+    // when it closes: mark the stack, push the entries, take them.
+    std::size_t entries_mark() const noexcept { return open_entries_.size(); }
+    void push_entry(std::string&& key, JsonValue&& value) { open_entries_.emplace_back(std::move(key), std::move(value)); }
+    JsonObject take_entries(std::size_t mark);
     JsonValue read_value();
     // Throws a value away: valid JSON only, no budget, no conversions.
     void skip_value();
@@ -191,13 +207,33 @@ public:
     static JsonError place(std::string_view text, std::size_t point, std::string message);
 
 private:
+    // After a line feed: skips the spaces that indent the next line, eight
+    // bytes at a time.
+    void skip_indent() noexcept {
+        const char* p = text_.data();
+        const std::size_t n = text_.size();
+        constexpr std::uint64_t kSpaces = 0x2020202020202020ULL;
+        while (n - pos_ >= sizeof(std::uint64_t)) {
+            std::uint64_t word;
+            std::memcpy(&word, p + pos_, sizeof word);
+            const std::uint64_t differ = word ^ kSpaces;
+            if (differ != 0) {
+                // The first byte that is not a space.
+                const int bit = std::endian::native == std::endian::little ? std::countr_zero(differ)
+                                                                           : std::countl_zero(differ);
+                pos_ += static_cast<std::size_t>(bit) / 8;
+                return;
+            }
+            pos_ += sizeof word;
+        }
+    }
     std::string_view read_string_slow(std::size_t start, std::size_t i);
     void append_string_slow(std::string& out, std::size_t start, std::size_t i);
     // At the byte that ended a plain run inside a string: consumes it and
     // returns true for a backslash, false for the closing quote; fails at
     // the end of the text or on a control byte.
     bool at_escape(std::size_t i);
-    void decode_escape(std::string& out);
+    std::size_t decode_escape(char* dest);
     std::uint32_t read_hex4();
     void skip_string();
     // Scans a number literal by the grammar; returns whether it is an
@@ -211,6 +247,9 @@ private:
     std::size_t pos_ = 0;
     int budget_ = kBudget;
     std::string scratch_;
+    std::string lines_;  // the lines of a list-form text being joined
+    JsonObject::Entries open_entries_;
+    JsonArray open_elements_;  // the same for arrays
 };
 
 // A record given in array form, walked element by element after its "[".

@@ -1,0 +1,63 @@
+#include "convert_engine/json/json_value.hpp"
+
+#include <algorithm>
+#include <iterator>
+#include <stdexcept>
+
+namespace convert_engine::notebook {
+
+namespace {
+
+bool key_less(const JsonObject::value_type& a, const JsonObject::value_type& b) noexcept { return a.first < b.first; }
+
+}  // namespace
+
+JsonObject::JsonObject(std::initializer_list<value_type> entries) : JsonObject(Entries(entries)) {}
+
+JsonObject::JsonObject(Entries entries) : entries_(std::move(entries)) {
+    entries_.erase(sort_keep_last(entries_.begin(), entries_.end()), entries_.end());
+}
+
+JsonObject JsonObject::take_range(iterator first, iterator last) {
+    const iterator kept_end = sort_keep_last(first, last);
+    JsonObject object;
+    object.entries_.reserve(static_cast<std::size_t>(kept_end - first));
+    object.entries_.insert(object.entries_.end(), std::make_move_iterator(first), std::make_move_iterator(kept_end));
+    return object;
+}
+
+JsonObject::iterator JsonObject::sort_keep_last(iterator first, iterator last) {
+    // Most objects arrive sorted already (notebooks are written with sorted
+    // keys), so one look decides whether anything needs to move.
+    const auto not_ascending = [](const value_type& a, const value_type& b) { return !(a.first < b.first); };
+    if (std::adjacent_find(first, last, not_ascending) == last) return last;
+    std::stable_sort(first, last, key_less);
+    iterator out = first;
+    for (iterator it = first; it != last;) {
+        iterator run_end = std::next(it);
+        while (run_end != last && run_end->first == it->first) ++run_end;
+        const iterator kept = std::prev(run_end);
+        if (out != kept) *out = std::move(*kept);
+        ++out;
+        it = run_end;
+    }
+    return out;
+}
+
+JsonObject::iterator JsonObject::find(std::string_view key) noexcept {
+    const auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
+                                     [](const value_type& e, std::string_view k) { return std::string_view(e.first) < k; });
+    return it != entries_.end() && it->first == key ? it : entries_.end();
+}
+
+JsonObject::const_iterator JsonObject::find(std::string_view key) const noexcept {
+    return const_cast<JsonObject*>(this)->find(key);
+}
+
+const JsonValue& JsonObject::at(std::string_view key) const {
+    const auto it = find(key);
+    if (it == end()) throw std::out_of_range("JsonObject::at: no such key");
+    return it->second;
+}
+
+}  // namespace convert_engine::notebook

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace convert_engine::notebook {
+
+struct JsonValue;
+
+using JsonArray = std::vector<JsonValue>;
+
+// A JSON object: its entries in one flat vector, kept in ascending unsigned
+// byte order of the keys (std::string compares through char_traits<char>,
+// which orders bytes as unsigned), each key once. Look-ups are binary
+// searches. Built from entries in any order: they are sorted stably and the
+// last of equal keys is kept.
+class JsonObject {
+public:
+    using value_type = std::pair<std::string, JsonValue>;
+    using Entries = std::vector<value_type>;
+    using iterator = Entries::iterator;
+    using const_iterator = Entries::const_iterator;
+
+    JsonObject() = default;
+    JsonObject(std::initializer_list<value_type> entries);
+    // Takes entries in any order, repeats allowed.
+    explicit JsonObject(Entries entries);
+    // Moves the entries of [first, last) into a new object, the range
+    // sorted in place first. The range is left with moved-from entries.
+    static JsonObject take_range(iterator first, iterator last);
+
+    // Defined below JsonValue, which they need complete.
+    iterator begin() noexcept;
+    iterator end() noexcept;
+    const_iterator begin() const noexcept;
+    const_iterator end() const noexcept;
+    std::size_t size() const noexcept;
+    bool empty() const noexcept;
+
+    iterator find(std::string_view key) noexcept;
+    const_iterator find(std::string_view key) const noexcept;
+    // The value under `key`; std::out_of_range when there is none.
+    const JsonValue& at(std::string_view key) const;
+
+    friend bool operator==(const JsonObject& a, const JsonObject& b);
+
+private:
+    // Sorts [first, last) stably by key; returns the end of the run of
+    // entries that remain once the last of equal keys is kept, moved to the
+    // front.
+    static iterator sort_keep_last(iterator first, iterator last);
+
+    Entries entries_;
+};
+
+// A generic JSON value. Numbers keep the kind they were read as: unsigned
+// integer, negative integer, or finite double. Copying is a deep copy.
+struct JsonValue {
+    using Storage = std::variant<std::nullptr_t, bool, std::uint64_t, std::int64_t, double,
+                                 std::string, JsonArray, JsonObject>;
+    Storage value;
+
+    JsonValue() : value(nullptr) {}
+    JsonValue(std::nullptr_t) : value(nullptr) {}
+    JsonValue(bool b) : value(b) {}
+    JsonValue(std::uint64_t u) : value(u) {}
+    JsonValue(std::int64_t i) : value(i) {}
+    JsonValue(double d) : value(d) {}
+    JsonValue(std::string s) : value(std::move(s)) {}
+    JsonValue(const char* s) : value(std::string(s)) {}
+    JsonValue(JsonArray a) : value(std::move(a)) {}
+    JsonValue(JsonObject o) : value(std::move(o)) {}
+
+    bool is_null() const noexcept { return std::holds_alternative<std::nullptr_t>(value); }
+    bool is_string() const noexcept { return std::holds_alternative<std::string>(value); }
+    bool is_u64() const noexcept { return std::holds_alternative<std::uint64_t>(value); }
+    const std::string* as_string() const noexcept { return std::get_if<std::string>(&value); }
+
+    friend bool operator==(const JsonValue&, const JsonValue&) = default;
+};
+
+inline JsonObject::iterator JsonObject::begin() noexcept { return entries_.begin(); }
+inline JsonObject::iterator JsonObject::end() noexcept { return entries_.end(); }
+inline JsonObject::const_iterator JsonObject::begin() const noexcept { return entries_.begin(); }
+inline JsonObject::const_iterator JsonObject::end() const noexcept { return entries_.end(); }
+inline std::size_t JsonObject::size() const noexcept { return entries_.size(); }
+inline bool JsonObject::empty() const noexcept { return entries_.empty(); }
+inline bool operator==(const JsonObject& a, const JsonObject& b) { return a.entries_ == b.entries_; }
+
+}  // namespace convert_engine::notebook

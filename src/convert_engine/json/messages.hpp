@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace convert_engine::notebook {
+
+// Every kind of failure the reader reports. The texts of these kinds live
+// in one table (messages.cpp); the reader names a kind, never a text.
+enum class ErrorKind : std::uint8_t {
+    // Fixed texts.
+    EofWhileParsingValue,
+    EofWhileParsingString,
+    EofWhileParsingObject,
+    EofWhileParsingList,
+    ExpectedValue,
+    ExpectedIdent,
+    ExpectedCommaOrBrace,
+    ExpectedCommaOrBracket,
+    ExpectedColon,
+    KeyMustBeString,
+    TrailingComma,
+    TrailingCharacters,
+    RecursionLimitExceeded,
+    ControlCharacterInString,
+    InvalidEscape,
+    LoneLeadingSurrogate,
+    UnexpectedEndOfHexEscape,
+    InvalidNumber,
+    NumberOutOfRange,
+    SourceMismatch,
+    // Texts with details filled in, in order.
+    MissingField,    // key
+    DuplicateField,  // key
+    InvalidType,     // unexpected, expected
+    InvalidValue,    // unexpected, expected
+    InvalidLength,   // length, expected
+    UnknownVariant,  // name, the accepted names
+};
+
+// The text of a kind without details.
+std::string_view message_text(ErrorKind kind) noexcept;
+
+// The text of a kind with its details.
+std::string missing_field(std::string_view key);
+std::string duplicate_field(std::string_view key);
+std::string invalid_type(std::string_view unexpected, std::string_view expected);
+std::string invalid_value(std::string_view unexpected, std::string_view expected);
+std::string invalid_length(std::size_t length, std::string_view expected);
+// "unknown variant `<name>`, expected one of <names>".
+std::string unknown_variant(std::string_view name, std::string_view names);
+
+}  // namespace convert_engine::notebook

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace convert_engine::notebook::detail {
+
+// The reader's view of a string's bytes, 16 at a time: which of them end a
+// plain run (a double quote, a backslash or a control byte below 0x20).
+struct StringBlock {
+    static constexpr std::size_t kSize = 16;
+
+    // Copies the 16 bytes at `src` to `dest` whole and returns the mask of
+    // the special ones, bit k for byte k. Both need 16 readable or
+    // writable bytes.
+    static unsigned copy(const char* src, char* dest) noexcept {
+#if defined(__SSE2__)
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), v);
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+        const __m128i special = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))), control);
+        return static_cast<unsigned>(_mm_movemask_epi8(special));
+#else
+        std::memcpy(dest, src, kSize);
+        unsigned mask = 0;
+        for (std::size_t k = 0; k < kSize; ++k) {
+            const auto c = static_cast<unsigned char>(src[k]);
+            if (c == '"' || c == '\\' || c < 0x20) mask |= 1U << k;
+        }
+        return mask;
+#endif
+    }
+};
+
+}  // namespace convert_engine::notebook::detail

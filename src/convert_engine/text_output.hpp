@@ -1,0 +1,365 @@
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "convert_engine/text_scan.hpp"
+
+namespace convert_engine {
+
+// A raw write cursor over the end of a std::string. Writers ask for room once
+// per token or string, then write through the pointer with no further checks.
+// The string is kept sized a little past the cursor (its new bytes are
+// zero-filled by the string, so the filled span grows in cache-sized steps
+// within the capacity and the capacity itself doubles). `finish` cuts it back
+// to what was written and must come before the string is used again.
+class TextOutput {
+public:
+    // Every request may overshoot its exact need by this much: the block
+    // writers store whole 16-byte blocks and 8-byte sequences.
+    static constexpr std::size_t kSlack = 32;
+
+    explicit TextOutput(std::string& out) noexcept : out_(out), cur_(out.data() + out.size()), end_(cur_) {}
+    TextOutput(const TextOutput&) = delete;
+    TextOutput& operator=(const TextOutput&) = delete;
+
+    // A cursor with at least `n` writable bytes after it.
+    char* room(std::size_t n) {
+        if (static_cast<std::size_t>(end_ - cur_) < n) grow(n);
+        return cur_;
+    }
+    // The same, growing the string to exactly the room asked for when it has
+    // to grow: for a text whose final size is known.
+    char* exact_room(std::size_t n) {
+        if (static_cast<std::size_t>(end_ - cur_) < n) grow(n, true);
+        return cur_;
+    }
+    // Everything before `cursor` is written.
+    void commit(char* cursor) noexcept { cur_ = cursor; }
+
+    void put(const char* text, std::size_t n) {
+        char* p = room(n);
+        if (n != 0) std::memcpy(p, text, n);  // an empty view may have no data
+        cur_ = p + n;
+    }
+    void put(std::string_view text) { put(text.data(), text.size()); }
+    void put(char c) {
+        char* p = room(1);
+        *p = c;
+        cur_ = p + 1;
+    }
+
+    // Cuts the string to what was written; writing may go on afterwards.
+    void finish() noexcept {
+        out_.resize(static_cast<std::size_t>(cur_ - out_.data()));
+        cur_ = end_ = out_.data() + out_.size();
+    }
+
+private:
+    static constexpr std::size_t kStep = std::size_t{32} << 10;
+    // The least a growing string is given, so a small text of unknown size
+    // does not double its way up from a few bytes.
+    static constexpr std::size_t kFirstCapacity = 256;
+
+    void grow(std::size_t n, bool exact = false) {
+        const auto used = static_cast<std::size_t>(cur_ - out_.data());
+        out_.resize(used);  // a reallocation copies only what is written
+        if (out_.capacity() - used < n) {
+            if (exact) {
+                // reserve() would round up to twice the old capacity.
+                std::string bigger;
+                bigger.reserve(used + n);
+                bigger.append(out_);
+                out_.swap(bigger);
+            } else {
+                out_.reserve(std::max({used + n, 2 * out_.capacity(), kFirstCapacity}));
+            }
+        }
+        out_.resize(std::min(out_.capacity(), used + std::max(n, kStep)));
+        cur_ = out_.data() + used;
+        end_ = out_.data() + out_.size();
+    }
+
+    std::string& out_;
+    char* cur_;
+    char* end_;
+};
+
+// The replacement of each byte: its bytes in the low seven bytes (written as
+// one 8-byte store) and its length in the top byte; 0 for bytes kept as is.
+using EscapeTable = std::array<std::uint64_t, 256>;
+
+constexpr std::uint64_t escape_entry(std::string_view sequence) {
+    std::uint64_t entry = static_cast<std::uint64_t>(sequence.size()) << 56;
+    for (std::size_t i = 0; i < sequence.size(); ++i)
+        entry |= static_cast<std::uint64_t>(static_cast<unsigned char>(sequence[i])) << (8 * i);
+    return entry;
+}
+
+// JSON string escaping: the short forms where JSON has one, \u00XX for the
+// other control bytes.
+inline constexpr EscapeTable kJsonEscapes = [] {
+    constexpr char hex[] = "0123456789abcdef";
+    EscapeTable table{};
+    for (int c = 0; c < 0x20; ++c) {
+        const char seq[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
+        table[static_cast<std::size_t>(c)] = escape_entry({seq, 6});
+    }
+    table['"'] = escape_entry("\\\"");
+    table['\\'] = escape_entry("\\\\");
+    table['\b'] = escape_entry("\\b");
+    table['\t'] = escape_entry("\\t");
+    table['\n'] = escape_entry("\\n");
+    table['\f'] = escape_entry("\\f");
+    table['\r'] = escape_entry("\\r");
+    return table;
+}();
+
+inline constexpr EscapeTable kHtmlEscapes = [] {
+    EscapeTable table{};
+    table['&'] = escape_entry("&amp;");
+    table['<'] = escape_entry("&lt;");
+    table['>'] = escape_entry("&gt;");
+    table['"'] = escape_entry("&quot;");
+    return table;
+}();
+
+// JSON string escaping followed by HTML escaping, in one step: what a JSON
+// string's content becomes in an HTML page.
+inline constexpr EscapeTable kJsonInHtmlEscapes = [] {
+    EscapeTable table = kJsonEscapes;
+    table['"'] = escape_entry("\\&quot;");
+    table['&'] = kHtmlEscapes['&'];
+    table['<'] = kHtmlEscapes['<'];
+    table['>'] = kHtmlEscapes['>'];
+    return table;
+}();
+
+// The kinds of escaping: the table, the longest replacement, and the mask of
+// the bytes a block of 16 has to replace.
+struct JsonEscaping {
+    static constexpr const EscapeTable& table = kJsonEscapes;
+    static constexpr std::size_t kMaxLength = 6;
+#if defined(__SSE2__)
+    static unsigned mask(__m128i v) noexcept { return json_string_special_mask(v); }
+#endif
+};
+
+struct HtmlEscaping {
+    static constexpr const EscapeTable& table = kHtmlEscapes;
+    static constexpr std::size_t kMaxLength = 6;
+#if defined(__SSE2__)
+    static unsigned mask(__m128i v) noexcept { return html_special_mask(v); }
+    // Per byte of the block, what its entity adds to the length: four for
+    // &amp;, three for &lt; and &gt;, five for &quot;.
+    static __m128i added(__m128i v) noexcept {
+        const auto where = [v](char c, char added) {
+            return _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)), _mm_set1_epi8(added));
+        };
+        return _mm_or_si128(_mm_or_si128(where('&', 4), where('<', 3)), _mm_or_si128(where('>', 3), where('"', 5)));
+    }
+#endif
+};
+
+struct JsonInHtmlEscaping {
+    static constexpr const EscapeTable& table = kJsonInHtmlEscapes;
+    static constexpr std::size_t kMaxLength = 7;
+#if defined(__SSE2__)
+    static unsigned mask(__m128i v) noexcept { return json_string_special_mask(v) | html_special_mask(v); }
+#endif
+};
+
+namespace escape_detail {
+
+inline char* put_sequence(char* dst, std::uint64_t entry) noexcept {
+    std::memcpy(dst, &entry, 8);
+    return dst + (entry >> 56);
+}
+
+#if defined(__SSE2__)
+inline __m128i load16(const char* p) noexcept { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void store16(char* p, __m128i v) noexcept { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// One block of 16 bytes at `block` whose special bytes are the set bits of
+// `mask`. Every run between two special bytes is copied with one 16-byte
+// load and store, so 16 readable bytes must follow the block.
+template <class Escaping>
+char* escape_block(char* dst, const char* block, __m128i v, unsigned mask) noexcept {
+    store16(dst, v);
+    if (mask == 0) return dst + 16;
+    unsigned start = 0;
+    do {
+        const auto k = static_cast<unsigned>(__builtin_ctz(mask));
+        dst = put_sequence(dst + (k - start), Escaping::table[static_cast<unsigned char>(block[k])]);
+        start = k + 1;
+        store16(dst, load16(block + start));
+        mask &= mask - 1;
+    } while (mask != 0);
+    return dst + (16 - start);
+}
+
+// Copies the last `rest` (1 to 31) bytes of a text when none of them is
+// special, with two overlapping loads and stores that stay inside the text;
+// false, with nothing written, when one is.
+template <class Escaping>
+bool copy_plain_tail(char* dst, const char* src, std::size_t rest) noexcept {
+    if (rest >= 16) {
+        const __m128i a = load16(src);
+        const __m128i b = load16(src + rest - 16);
+        if ((Escaping::mask(a) | Escaping::mask(b)) != 0) return false;
+        store16(dst, a);
+        store16(dst + rest - 16, b);
+        return true;
+    }
+    if (rest >= 8) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + rest - 8));
+        if (Escaping::mask(_mm_unpacklo_epi64(a, b)) != 0) return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), a);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + rest - 8), b);
+        return true;
+    }
+    if (rest >= 4) {
+        std::uint32_t a;
+        std::uint32_t b;
+        std::memcpy(&a, src, 4);
+        std::memcpy(&b, src + rest - 4, 4);
+        const auto as_int = [](std::uint32_t x) { return static_cast<int>(x); };
+        if (Escaping::mask(_mm_set_epi32(as_int(a), as_int(b), as_int(a), as_int(b))) != 0) return false;
+        std::memcpy(dst, &a, 4);
+        std::memcpy(dst + rest - 4, &b, 4);
+        return true;
+    }
+    for (std::size_t k = 0; k < rest; ++k)
+        if (Escaping::table[static_cast<unsigned char>(src[k])] != 0) return false;
+    for (std::size_t k = 0; k < rest; ++k) dst[k] = src[k];
+    return true;
+}
+#endif
+
+}  // namespace escape_detail
+
+// Copies the run of `text` before its first special byte, scanning and
+// copying in one pass, and returns the run's length. `dst` needs room for
+// text.size() bytes.
+template <class Escaping>
+std::size_t copy_plain_prefix(char* dst, std::string_view text) noexcept {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    using namespace escape_detail;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = load16(p + i);
+        store16(dst + i, v);
+        if (const unsigned mask = Escaping::mask(v); mask != 0) return i + static_cast<unsigned>(__builtin_ctz(mask));
+    }
+    if (i < n && copy_plain_tail<Escaping>(dst + i, p + i, n - i)) return n;
+#endif
+    for (; i < n && Escaping::table[static_cast<unsigned char>(p[i])] == 0; ++i) dst[i] = p[i];
+    return i;
+}
+
+// Writes `text` with each special byte replaced by its sequence and returns
+// the new end. `dst` needs room for the escaped length (at most
+// Escaping::kMaxLength * text.size()) plus TextOutput::kSlack bytes.
+template <class Escaping>
+char* write_escaped(char* dst, std::string_view text) noexcept {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    using namespace escape_detail;
+    for (; i + 32 <= n; i += 16) {
+        const __m128i v = load16(p + i);
+        dst = escape_block<Escaping>(dst, p + i, v, Escaping::mask(v));
+    }
+    if (i == n) return dst;
+    const std::size_t rest = n - i;
+    if (copy_plain_tail<Escaping>(dst, p + i, rest)) return dst + rest;
+    // The last 1 to 31 bytes, from a copy padded with bytes that are written
+    // as they are; the padding's copies are then dropped from the end.
+    alignas(16) char pad[48];
+    const __m128i filler = _mm_set1_epi8(' ');
+    store16(pad, filler);
+    store16(pad + 16, filler);
+    store16(pad + 32, filler);
+    std::memcpy(pad, p + i, rest);
+    const __m128i head = load16(pad);
+    dst = escape_block<Escaping>(dst, pad, head, Escaping::mask(head));
+    if (rest <= 16) return dst - (16 - rest);
+    const __m128i tail = load16(pad + 16);
+    dst = escape_block<Escaping>(dst, pad + 16, tail, Escaping::mask(tail));
+    return dst - (32 - rest);
+#else
+    for (; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        const std::uint64_t entry = Escaping::table[c];
+        if (entry == 0) *dst++ = static_cast<char>(c);
+        else dst = escape_detail::put_sequence(dst, entry);
+    }
+    return dst;
+#endif
+}
+
+// The length of `text` once escaped (for an escaping that can count what a
+// block adds).
+template <class Escaping>
+std::size_t escaped_size(std::string_view text) noexcept {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t size = n;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    __m128i sums = _mm_setzero_si128();  // two 64-bit lanes
+    for (; i + 16 <= n; i += 16)
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(Escaping::added(escape_detail::load16(p + i)), _mm_setzero_si128()));
+    std::uint64_t lanes[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), sums);
+    size += static_cast<std::size_t>(lanes[0] + lanes[1]);
+#endif
+    for (; i < n; ++i) {
+        const std::uint64_t entry = Escaping::table[static_cast<unsigned char>(p[i])];
+        if (entry != 0) size += (entry >> 56) - 1;
+    }
+    return size;
+}
+
+// The room put_escaped below asks for: a text with nothing to escape is
+// copied whole and needs no slack.
+inline std::size_t escaped_room(std::string_view text, std::size_t size) noexcept {
+    return size == text.size() ? size : size + TextOutput::kSlack;
+}
+
+// Appends `text`, whose escaped length `size` the caller has measured, with
+// one request for room; a text with nothing to escape is copied whole.
+template <class Escaping>
+void put_escaped(TextOutput& out, std::string_view text, std::size_t size) {
+    if (size == text.size()) {
+        out.put(text);
+        return;
+    }
+    char* dst = out.room(escaped_room(text, size));
+    out.commit(write_escaped<Escaping>(dst, text));
+}
+
+// Appends `text` escaped. Room is asked for once for a text of up to a few
+// kilobytes; a longer text goes in pieces, so a long string never asks for
+// several times its size at once.
+template <class Escaping>
+void put_escaped(TextOutput& out, std::string_view text) {
+    constexpr std::size_t kPiece = 4096;
+    do {
+        const std::string_view piece = text.substr(0, kPiece);
+        text.remove_prefix(piece.size());
+        char* dst = out.room(Escaping::kMaxLength * piece.size() + TextOutput::kSlack);
+        out.commit(write_escaped<Escaping>(dst, piece));
+    } while (!text.empty());
+}
+
+}  // namespace convert_engine
