@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +40,29 @@ TEST(JsonObject, OrdersKeysAndKeepsTheLastOfEqualKeys) {
         EXPECT_EQ(entries_of(JsonObject(c.given)), c.kept);
         Entries range = c.given;
         EXPECT_EQ(entries_of(JsonObject::take_range(range.begin(), range.end())), c.kept);
+    }
+}
+
+// Larger objects, shuffled with repeats, against a map that keeps the last
+// value assigned to each key.
+TEST(JsonObject, LargeShuffledObjectsMatchAMapOfTheLastValues) {
+    struct Case {
+        std::size_t keys;
+        std::size_t repeats;
+    };
+    const Case cases[] = {{2, 0}, {50, 0}, {50, 200}, {1000, 0}, {1000, 3000}, {5000, 1}};
+    std::mt19937 rng(7);
+    for (const Case& c : cases) {
+        JsonObject::Entries given;
+        for (std::size_t i = 0; i < c.keys + c.repeats; ++i) {
+            const std::size_t k = i < c.keys ? i : rng() % c.keys;
+            given.emplace_back((k % 3 == 0 ? "\xc3" : "k") + std::to_string(k), static_cast<std::uint64_t>(i));
+        }
+        std::shuffle(given.begin(), given.end(), rng);
+        std::map<std::string, JsonValue> last;
+        for (const auto& [key, value] : given) last.insert_or_assign(key, value);
+        const std::vector<std::pair<std::string, JsonValue>> expected(last.begin(), last.end());
+        EXPECT_EQ(entries_of(JsonObject(given)), expected) << c.keys << " keys, " << c.repeats << " repeats";
     }
 }
 
