@@ -36,11 +36,7 @@ TEST(JsonObject, OrdersKeysAndKeepsTheLastOfEqualKeys) {
         // Bytes above 0x7F sort after ASCII; a prefix sorts first.
         {{{"\xc3\xa9", 1.0}, {"z", 2.0}, {"", 3.0}, {"zz", 4.0}}, {{"", 3.0}, {"z", 2.0}, {"zz", 4.0}, {"\xc3\xa9", 1.0}}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(entries_of(JsonObject(c.given)), c.kept);
-        Entries range = c.given;
-        EXPECT_EQ(entries_of(JsonObject::take_range(range.begin(), range.end())), c.kept);
-    }
+    for (const Case& c : cases) EXPECT_EQ(entries_of(JsonObject(c.given)), c.kept);
 }
 
 // Larger objects, shuffled with repeats, against a map that keeps the last

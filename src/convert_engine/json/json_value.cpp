@@ -48,14 +48,6 @@ JsonObject::JsonObject(Entries entries) : entries_(std::move(entries)) {
     entries_.erase(sort_keep_last(entries_.begin(), entries_.end()), entries_.end());
 }
 
-JsonObject JsonObject::take_range(iterator first, iterator last) {
-    const iterator kept_end = sort_keep_last(first, last);
-    JsonObject object;
-    object.entries_.reserve(static_cast<std::size_t>(kept_end - first));
-    object.entries_.insert(object.entries_.end(), std::make_move_iterator(first), std::make_move_iterator(kept_end));
-    return object;
-}
-
 JsonObject::iterator JsonObject::sort_keep_last(iterator first, iterator last) {
     // Most objects arrive sorted already (notebooks are written with sorted
     // keys), so one look decides whether anything needs to move.

@@ -30,9 +30,6 @@ public:
     JsonObject(std::initializer_list<value_type> entries);
     // Takes entries in any order, repeats allowed.
     explicit JsonObject(Entries entries);
-    // Moves the entries of [first, last) into a new object, the range
-    // sorted in place first. The range is left with moved-from entries.
-    static JsonObject take_range(iterator first, iterator last);
 
     // Defined below JsonValue, which they need complete.
     iterator begin() noexcept;

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstddef>
+#include <iterator>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include <sys/mman.h>
+
+namespace convert_engine::notebook::detail {
+
+// Allocates from the heap, or, when `mapped`, straight from the system.
+template <class T>
+struct BlockAllocator {
+    using value_type = T;
+    // A block keeps the way it was allocated when it is replaced.
+    using propagate_on_container_move_assignment = std::true_type;
+    using propagate_on_container_swap = std::true_type;
+    bool mapped = false;
+
+    BlockAllocator() noexcept = default;
+    explicit BlockAllocator(bool map) noexcept : mapped(map) {}
+    template <class U>
+    BlockAllocator(const BlockAllocator<U>& other) noexcept : mapped(other.mapped) {}
+
+    T* allocate(std::size_t n) {
+        if (!mapped) return std::allocator<T>().allocate(n);
+        void* pages = mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (pages == MAP_FAILED) throw std::bad_alloc();
+        return static_cast<T*>(pages);
+    }
+    void deallocate(T* items, std::size_t n) noexcept {
+        if (mapped) {
+            munmap(items, n * sizeof(T));
+        } else {
+            std::allocator<T>().deallocate(items, n);
+        }
+    }
+    friend bool operator==(const BlockAllocator& a, const BlockAllocator& b) noexcept { return a.mapped == b.mapped; }
+};
+
+// The entries (or elements) of every container being read, the innermost
+// on top. It grows by blocks instead of by doubling, so it never holds its
+// items twice while growing, and a container taken off the top is moved out
+// block by block, each block released once drained: a huge container is at
+// no point held both here and in its own storage.
+//
+// The first block is small and lives on the heap for the whole read. The
+// others are mapped from the system one by one and unmapped when released,
+// so their pages go back at once: freed heap memory would stay resident and
+// count twice while a huge container is moved out.
+template <class T>
+class OpenStack {
+public:
+    static constexpr std::size_t kFirstBlock = 1024;
+    static constexpr std::size_t kBlock = (std::size_t{1} << 20) / sizeof(T);
+
+    std::size_t size() const noexcept { return size_; }
+
+    void push(T&& item) {
+        const std::size_t block = block_of(size_);
+        if (block == blocks_.size()) blocks_.emplace_back();
+        Block& into = blocks_[block];
+        if (into.capacity() == 0) {
+            into = Block(BlockAllocator<T>{block != 0});
+            into.reserve(block == 0 ? kFirstBlock : kBlock);
+        }
+        into.push_back(std::move(item));
+        ++size_;
+    }
+
+    // Moves the items from `mark` to the top onto the end of `out`, in
+    // order, and pops them.
+    void take(std::size_t mark, std::vector<T>& out) {
+        out.reserve(out.size() + (size_ - mark));
+        const std::size_t mark_block = block_of(mark);
+        const std::size_t top_block = size_ == 0 ? 0 : block_of(size_ - 1);
+        for (std::size_t b = mark_block; b <= top_block && b < blocks_.size(); ++b) {
+            Block& block = blocks_[b];
+            const auto from = block.begin() + static_cast<std::ptrdiff_t>(b == mark_block ? mark - start_of(b) : 0);
+            const std::size_t filled = block.size();
+            out.insert(out.end(), std::make_move_iterator(from), std::make_move_iterator(block.end()));
+            block.erase(from, block.end());
+            // A block that holds no item now is released, unless it is the
+            // first or one barely filled, kept ready for the next pushes so
+            // a stack that hovers at a block's edge does not allocate on
+            // every push.
+            if (b != 0 && block.empty() && filled > kFirstBlock) Block(block.get_allocator()).swap(block);
+        }
+        while (!blocks_.empty() && blocks_.back().capacity() == 0) blocks_.pop_back();
+        size_ = mark;
+    }
+
+private:
+    static std::size_t block_of(std::size_t index) noexcept {
+        return index < kFirstBlock ? 0 : 1 + (index - kFirstBlock) / kBlock;
+    }
+    static std::size_t start_of(std::size_t block) noexcept {
+        return block == 0 ? 0 : kFirstBlock + (block - 1) * kBlock;
+    }
+
+    using Block = std::vector<T, BlockAllocator<T>>;
+    std::vector<Block> blocks_;
+    std::size_t size_ = 0;
+};
+
+}  // namespace convert_engine::notebook::detail
