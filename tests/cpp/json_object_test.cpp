@@ -15,7 +15,7 @@ namespace {
 using convert_engine::notebook::JsonObject;
 using convert_engine::notebook::JsonValue;
 
-std::vector<std::pair<std::string, JsonValue>> entries_of(const JsonObject& object) {
+JsonObject::Entries entries_of(const JsonObject& object) {
     return {object.begin(), object.end()};
 }
 
@@ -56,8 +56,9 @@ TEST(JsonObject, LargeShuffledObjectsMatchAMapOfTheLastValues) {
         }
         std::shuffle(given.begin(), given.end(), rng);
         std::map<std::string, JsonValue> last;
-        for (const auto& [key, value] : given) last.insert_or_assign(key, value);
-        const std::vector<std::pair<std::string, JsonValue>> expected(last.begin(), last.end());
+        for (const auto& [key, value] : given) last.insert_or_assign(std::string(key), value);
+        JsonObject::Entries expected;
+        for (const auto& [key, value] : last) expected.emplace_back(key, value);
         EXPECT_EQ(entries_of(JsonObject(given)), expected) << c.keys << " keys, " << c.repeats << " repeats";
     }
 }

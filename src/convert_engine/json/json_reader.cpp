@@ -540,7 +540,7 @@ JsonObject JsonReader::read_map() {
     const std::size_t mark = entries_mark();
     bool first = true;
     while (object_next(first)) {
-        std::string key(read_key());
+        CompactString key(read_key());
         object_colon();
         JsonValue value = read_value();
         push_entry(std::move(key), std::move(value));
@@ -558,7 +558,8 @@ JsonObject JsonReader::take_entries(std::size_t mark) {
 JsonValue JsonReader::read_value() {
     switch (peek_value()) {
         case '"':
-            return JsonValue(read_text());
+            // Straight from the text (or the scratch buffer), at its size.
+            return JsonValue(CompactString(read_string()));
         case '{':
             return JsonValue(read_map());
         case '[': {

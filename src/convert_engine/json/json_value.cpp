@@ -10,6 +10,10 @@
 
 namespace convert_engine::notebook {
 
+// What keeps a document within a small multiple of its text.
+static_assert(sizeof(JsonValue) <= 24);
+static_assert(sizeof(JsonObject::value_type) <= 40);
+
 namespace {
 
 // Sorts `count` entries by key, equal keys in arrival order, without a
@@ -20,7 +24,7 @@ void sort_by_key(JsonObject::iterator first, std::size_t count) {
     std::vector<Index> order(count);
     std::iota(order.begin(), order.end(), Index{0});
     std::sort(order.begin(), order.end(), [first](Index a, Index b) {
-        const int c = first[static_cast<std::ptrdiff_t>(a)].first.compare(first[static_cast<std::ptrdiff_t>(b)].first);
+        const int c = first[static_cast<std::ptrdiff_t>(a)].first.view().compare(first[static_cast<std::ptrdiff_t>(b)].first.view());
         return c < 0 || (c == 0 && a < b);
     });
     // order[k] is where the entry that belongs at k is now; a placed slot
@@ -73,7 +77,7 @@ JsonObject::iterator JsonObject::sort_keep_last(iterator first, iterator last) {
 
 JsonObject::iterator JsonObject::find(std::string_view key) noexcept {
     const auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
-                                     [](const value_type& e, std::string_view k) { return std::string_view(e.first) < k; });
+                                     [](const value_type& e, std::string_view k) { return e.first.view() < k; });
     return it != entries_.end() && it->first == key ? it : entries_.end();
 }
 

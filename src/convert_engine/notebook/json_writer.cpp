@@ -100,12 +100,12 @@ public:
                     scratch_.clear();
                     append_float(scratch_, x);
                     out_.put(scratch_);
-                } else if constexpr (std::is_same_v<T, std::string>) {
+                } else if constexpr (std::is_same_v<T, CompactString>) {
                     string(x);
-                } else if constexpr (std::is_same_v<T, JsonArray>) {
-                    array(x);
+                } else if constexpr (std::is_same_v<T, Boxed<JsonArray>>) {
+                    array(*x);
                 } else {
-                    object(x);
+                    object(*x);
                 }
             },
             v.value);
@@ -317,7 +317,7 @@ void serialize(NotebookWriter& w, const Notebook& notebook) {
 
 // A text as a JSON string on its own line: its bytes, an eighth more for
 // escapes, then quotes, key and indent.
-std::size_t text_size(const std::string& text) { return text.size() + text.size() / 8 + 32; }
+std::size_t text_size(std::string_view text) { return text.size() + text.size() / 8 + 32; }
 
 // Any value, metadata and bundles alike: its texts, keys and scalars.
 std::size_t value_size(const JsonValue& value);
@@ -330,8 +330,8 @@ std::size_t object_size(const JsonObject& object) {
 
 std::size_t value_size(const JsonValue& value) {
     if (const auto* text = value.as_string()) return text_size(*text);
-    if (const auto* object = std::get_if<JsonObject>(&value.value)) return 16 + object_size(*object);
-    if (const auto* items = std::get_if<JsonArray>(&value.value)) {
+    if (const auto* object = value.as_object()) return 16 + object_size(*object);
+    if (const auto* items = value.as_array()) {
         std::size_t size = 16;
         for (const auto& item : *items) size += 8 + value_size(item);
         return size;
