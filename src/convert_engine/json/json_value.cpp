@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
-#include <numeric>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
+
+#include "convert_engine/json/mapped_allocator.hpp"
 
 namespace convert_engine::notebook {
 
@@ -16,31 +18,67 @@ static_assert(sizeof(JsonObject::value_type) <= 40);
 
 namespace {
 
+// The length of the prefix that all the keys of [first, first + count) share.
+std::size_t shared_prefix(JsonObject::const_iterator first, std::size_t count) noexcept {
+    const std::string_view head = first->first.view();
+    std::size_t shared = head.size();
+    for (std::size_t i = 1; i < count && shared != 0; ++i) {
+        const std::string_view key = first[static_cast<std::ptrdiff_t>(i)].first.view();
+        const std::size_t n = std::min(shared, key.size());
+        std::size_t same = 0;
+        while (same < n && key[same] == head[same]) ++same;
+        shared = same;
+    }
+    return shared;
+}
+
+// Up to 8 bytes of `key` from `at`, the first one most significant, zeros
+// past its end: keys whose 8-byte rank differs compare the same way.
+std::uint64_t rank_bytes(std::string_view key, std::size_t at) noexcept {
+    std::uint64_t rank = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        const std::size_t k = at + i;
+        rank = (rank << 8) | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0U);
+    }
+    return rank;
+}
+
 // Sorts `count` entries by key, equal keys in arrival order, without a
-// merge buffer: their positions are sorted (a few bytes each), then each
-// entry is moved once, following the cycles of that permutation.
+// merge buffer: pairs of (the 8 bytes after the keys' shared prefix, the
+// arrival position) are sorted, the keys themselves compared only on a tie
+// of the 8 bytes, then each entry is moved once, following the cycles of
+// that permutation.
 template <class Index>
 void sort_by_key(JsonObject::iterator first, std::size_t count) {
-    std::vector<Index> order(count);
-    std::iota(order.begin(), order.end(), Index{0});
-    std::sort(order.begin(), order.end(), [first](Index a, Index b) {
-        const int c = first[static_cast<std::ptrdiff_t>(a)].first.view().compare(first[static_cast<std::ptrdiff_t>(b)].first.view());
-        return c < 0 || (c == 0 && a < b);
+    struct Ranked {
+        std::uint64_t rank;
+        Index position;
+    };
+    const auto at = [first](std::size_t i) -> JsonObject::value_type& { return first[static_cast<std::ptrdiff_t>(i)]; };
+    const std::size_t shared = shared_prefix(first, count);
+    // A large one is mapped, so that its pages go back once sorted.
+    const detail::MappedAllocator<Ranked> pages(count * sizeof(Ranked) >= (std::size_t{1} << 20));
+    std::vector<Ranked, detail::MappedAllocator<Ranked>> order(count, pages);
+    for (std::size_t i = 0; i < count; ++i) order[i] = {rank_bytes(at(i).first.view(), shared), static_cast<Index>(i)};
+    std::sort(order.begin(), order.end(), [&at](const Ranked& a, const Ranked& b) {
+        if (a.rank != b.rank) return a.rank < b.rank;
+        const int c = at(a.position).first.view().compare(at(b.position).first.view());
+        return c < 0 || (c == 0 && a.position < b.position);
     });
-    // order[k] is where the entry that belongs at k is now; a placed slot
-    // is marked with its own index.
+    // order[k].position is where the entry that belongs at k is now; a
+    // placed slot is marked with its own index.
     for (std::size_t start = 0; start < count; ++start) {
-        if (order[start] == start) continue;
-        JsonObject::value_type held = std::move(first[static_cast<std::ptrdiff_t>(start)]);
+        if (order[start].position == start) continue;
+        JsonObject::value_type held = std::move(at(start));
         std::size_t k = start;
-        while (order[k] != start) {
-            const std::size_t from = order[k];
-            first[static_cast<std::ptrdiff_t>(k)] = std::move(first[static_cast<std::ptrdiff_t>(from)]);
-            order[k] = static_cast<Index>(k);
+        while (order[k].position != start) {
+            const std::size_t from = order[k].position;
+            at(k) = std::move(at(from));
+            order[k].position = static_cast<Index>(k);
             k = from;
         }
-        first[static_cast<std::ptrdiff_t>(k)] = std::move(held);
-        order[k] = static_cast<Index>(k);
+        at(k) = std::move(held);
+        order[k].position = static_cast<Index>(k);
     }
 }
 

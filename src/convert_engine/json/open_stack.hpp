@@ -2,45 +2,12 @@
 
 #include <cstddef>
 #include <iterator>
-#include <memory>
-#include <new>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
-#include <sys/mman.h>
+#include "convert_engine/json/mapped_allocator.hpp"
 
 namespace convert_engine::notebook::detail {
-
-// Allocates from the heap, or, when `mapped`, straight from the system.
-template <class T>
-struct BlockAllocator {
-    using value_type = T;
-    // A block keeps the way it was allocated when it is replaced.
-    using propagate_on_container_move_assignment = std::true_type;
-    using propagate_on_container_swap = std::true_type;
-    bool mapped = false;
-
-    BlockAllocator() noexcept = default;
-    explicit BlockAllocator(bool map) noexcept : mapped(map) {}
-    template <class U>
-    BlockAllocator(const BlockAllocator<U>& other) noexcept : mapped(other.mapped) {}
-
-    T* allocate(std::size_t n) {
-        if (!mapped) return std::allocator<T>().allocate(n);
-        void* pages = mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (pages == MAP_FAILED) throw std::bad_alloc();
-        return static_cast<T*>(pages);
-    }
-    void deallocate(T* items, std::size_t n) noexcept {
-        if (mapped) {
-            munmap(items, n * sizeof(T));
-        } else {
-            std::allocator<T>().deallocate(items, n);
-        }
-    }
-    friend bool operator==(const BlockAllocator& a, const BlockAllocator& b) noexcept { return a.mapped == b.mapped; }
-};
 
 // The entries (or elements) of every container being read, the innermost
 // on top. It grows by blocks instead of by doubling, so it never holds its
@@ -65,7 +32,7 @@ public:
         if (block == blocks_.size()) blocks_.emplace_back();
         Block& into = blocks_[block];
         if (into.capacity() == 0) {
-            into = Block(BlockAllocator<T>{block != 0});
+            into = Block(MappedAllocator<T>{block != 0});
             into.reserve(block == 0 ? kFirstBlock : kBlock);
         }
         into.push_back(std::move(item));
@@ -102,7 +69,7 @@ private:
         return block == 0 ? 0 : kFirstBlock + (block - 1) * kBlock;
     }
 
-    using Block = std::vector<T, BlockAllocator<T>>;
+    using Block = std::vector<T, MappedAllocator<T>>;
     std::vector<Block> blocks_;
     std::size_t size_ = 0;
 };
