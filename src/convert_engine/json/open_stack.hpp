@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <iterator>
 #include <utility>
@@ -17,13 +18,14 @@ namespace convert_engine::notebook::detail {
 //
 // The first block is small and lives on the heap for the whole read. The
 // others are mapped from the system one by one and unmapped when released,
-// so their pages go back at once: freed heap memory would stay resident and
-// count twice while a huge container is moved out.
+// so that their pages do not stay resident while a huge container is moved
+// out of them.
 template <class T>
 class OpenStack {
 public:
     static constexpr std::size_t kFirstBlock = 1024;
-    static constexpr std::size_t kBlock = (std::size_t{1} << 20) / sizeof(T);
+    // Up to 1 MiB, a power of two of items: finding an item's block is a shift.
+    static constexpr std::size_t kBlock = std::bit_floor((std::size_t{1} << 20) / sizeof(T));
 
     std::size_t size() const noexcept { return size_; }
 
