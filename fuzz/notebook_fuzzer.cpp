@@ -195,14 +195,14 @@ std::string expected_python(const nb::Notebook& notebook) {
 }
 
 std::string expected_bundle(const nb::JsonObject& bundle) {
-    auto string_at = [&bundle](const char* key) -> const std::string* {
+    auto string_at = [&bundle](const char* key) -> const nb::CompactString* {
         const auto it = bundle.find(key);
         return it == bundle.end() ? nullptr : it->second.as_string();
     };
     if (const auto* text = string_at("text/plain")) return "<pre>" + escape(*text) + "</pre>";
     // The image data sits inside an attribute value, so it is escaped too.
     if (const auto* png = string_at("image/png")) return "<img src=\"data:image/png;base64," + escape(*png) + "\" />";
-    if (const auto* svg = string_at("image/svg+xml")) return *svg;
+    if (const auto* svg = string_at("image/svg+xml")) return std::string(*svg);
     std::string json;
     nb::append_json_value_pretty(json, nb::JsonValue(bundle));
     return "<pre>" + escape(json) + "</pre>";

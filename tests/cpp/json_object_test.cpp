@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,7 +15,7 @@ namespace {
 using convert_engine::notebook::JsonObject;
 using convert_engine::notebook::JsonValue;
 
-std::vector<std::pair<std::string, JsonValue>> entries_of(const JsonObject& object) {
+JsonObject::Entries entries_of(const JsonObject& object) {
     return {object.begin(), object.end()};
 }
 
@@ -32,10 +36,46 @@ TEST(JsonObject, OrdersKeysAndKeepsTheLastOfEqualKeys) {
         // Bytes above 0x7F sort after ASCII; a prefix sorts first.
         {{{"\xc3\xa9", 1.0}, {"z", 2.0}, {"", 3.0}, {"zz", 4.0}}, {{"", 3.0}, {"z", 2.0}, {"zz", 4.0}, {"\xc3\xa9", 1.0}}},
     };
+    for (const Case& c : cases) EXPECT_EQ(entries_of(JsonObject(c.given)), c.kept);
+}
+
+// Larger objects, shuffled with repeats, against a map that keeps the last
+// value assigned to each key. Keys share a prefix of some length (the part
+// the sort skips) and differ in the bytes after it, past the first 8 of
+// them, by a zero byte, or by ending early.
+TEST(JsonObject, LargeShuffledObjectsMatchAMapOfTheLastValues) {
+    struct Case {
+        std::string prefix;
+        std::size_t keys;
+        std::size_t repeats;
+    };
+    const Case cases[] = {
+        {"", 2, 0},          {"", 50, 200},           {"", 1000, 0},          {"", 1000, 3000},
+        {"k", 5000, 1},      {"application/x-", 3000, 3000}, {"same", 1, 5},
+        {std::string("\0\xff", 2), 700, 700},
+    };
+    // Keys that tie on their first 8 bytes after the prefix, or hold a zero.
+    const auto key_of = [](const std::string& prefix, std::size_t k) {
+        switch (k % 4) {
+            case 0: return prefix + std::to_string(k);
+            case 1: return prefix + "12345678" + std::to_string(k);
+            case 2: return prefix + std::string(k % 9, '\0') + std::to_string(k);
+            default: return k % 8 == 3 ? prefix : prefix + "\xc3" + std::to_string(k);
+        }
+    };
+    std::mt19937 rng(7);
     for (const Case& c : cases) {
-        EXPECT_EQ(entries_of(JsonObject(c.given)), c.kept);
-        Entries range = c.given;
-        EXPECT_EQ(entries_of(JsonObject::take_range(range.begin(), range.end())), c.kept);
+        JsonObject::Entries given;
+        for (std::size_t i = 0; i < c.keys + c.repeats; ++i) {
+            const std::size_t k = i < c.keys ? i : rng() % c.keys;
+            given.emplace_back(key_of(c.prefix, k), static_cast<std::uint64_t>(i));
+        }
+        std::shuffle(given.begin(), given.end(), rng);
+        std::map<std::string, JsonValue> last;
+        for (const auto& [key, value] : given) last.insert_or_assign(std::string(key), value);
+        JsonObject::Entries expected;
+        for (const auto& [key, value] : last) expected.emplace_back(key, value);
+        EXPECT_EQ(entries_of(JsonObject(given)), expected) << c.keys << " keys, " << c.repeats << " repeats";
     }
 }
 

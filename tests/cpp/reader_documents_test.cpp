@@ -67,9 +67,9 @@ TEST(ReaderDocuments, StringsAreDecoded) {
 
 TEST(ReaderDocuments, ObjectsAreOrderedByKeyAndTheLastRepeatWins) {
     const JsonValue v = metadata_value(R"({"b":1,"a":{"d":[],"c":{}},"b":2,"\u00e9":0,"B":3})");
-    const auto& object = std::get<JsonObject>(v.value);
+    const auto& object = *v.as_object();
     std::vector<std::string> keys;
-    for (const auto& entry : object) keys.push_back(entry.first);
+    for (const auto& entry : object) keys.emplace_back(entry.first);
     EXPECT_EQ(keys, (std::vector<std::string>{"B", "a", "b", "\xC3\xA9"}));
     EXPECT_EQ(object.at("b"), JsonValue(std::uint64_t{2}));
     EXPECT_EQ(object.at("a"), JsonValue(JsonObject{{"c", JsonObject{}}, {"d", JsonArray{}}}));
@@ -87,7 +87,7 @@ TEST(ReaderDocuments, NotebookMetadata) {
               (LanguageInfo{"python", std::nullopt, JsonValue(JsonObject{{"name", "ipython"}}), std::nullopt,
                             std::nullopt}));
     std::vector<std::string> keys;
-    for (const auto& entry : nb.metadata.extra) keys.push_back(entry.first);
+    for (const auto& entry : nb.metadata.extra) keys.emplace_back(entry.first);
     EXPECT_EQ(keys, (std::vector<std::string>{"KernelInfo", "b", "extra", "kernelspec", "language_info"}));
     EXPECT_EQ(nb.metadata.extra.at("b"), JsonValue(std::uint64_t{2}));
     EXPECT_TRUE(nb.metadata.extra.at("extra").is_null());
@@ -176,7 +176,7 @@ TEST(ReaderDocuments, ObjectsOfAnySizeKeepKeyOrderAndTheLastRepeat) {
         object += "\"k1\":\"last\"}";
         const Notebook nb = read(R"({"metadata":)" + object.substr(0, object.size() - 1) + R"(,"v":)" + object +
                                  R"(},"nbformat":4,"nbformat_minor":5,"cells":[]})");
-        const JsonObject& nested = std::get<JsonObject>(nb.metadata.extra.at("v").value);
+        const JsonObject& nested = *nb.metadata.extra.at("v").as_object();
         for (const JsonObject* o : {&nb.metadata.extra, &nested}) {
             EXPECT_EQ(o->size(), size + (o == &nested ? 0 : 1));
             EXPECT_TRUE(std::is_sorted(o->begin(), o->end(), [](const auto& a, const auto& b) { return a.first < b.first; }));

@@ -16,7 +16,7 @@ using notebook::JsonObject;
 
 // The string under `key` when the bundle holds one there; any other kind of
 // value counts as absent.
-const std::string* string_entry(const JsonObject& bundle, std::string_view key) {
+const notebook::CompactString* string_entry(const JsonObject& bundle, std::string_view key) {
     const auto it = bundle.find(key);
     return it == bundle.end() ? nullptr : it->second.as_string();
 }
@@ -58,7 +58,7 @@ void append_display_data(std::string& out, const JsonObject& bundle) {
         // holds none of the escaped characters and passes unchanged.
         append_escaped_between(out, "<img src=\"data:image/png;base64,", *png, "\" />");
     } else if (const auto* svg = string_entry(bundle, "image/svg+xml")) {
-        out += *svg;
+        out += svg->view();
     } else {
         out += "<pre>";
         notebook::append_json_object_pretty_html(out, bundle);

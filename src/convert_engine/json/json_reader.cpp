@@ -540,7 +540,7 @@ JsonObject JsonReader::read_map() {
     const std::size_t mark = entries_mark();
     bool first = true;
     while (object_next(first)) {
-        std::string key(read_key());
+        CompactString key(read_key());
         object_colon();
         JsonValue value = read_value();
         push_entry(std::move(key), std::move(value));
@@ -550,38 +550,26 @@ JsonObject JsonReader::read_map() {
 }
 
 JsonObject JsonReader::take_entries(std::size_t mark) {
-    // A large object alone on the stack takes the stack's own storage
-    // instead of a copy, which would briefly hold its entries twice.
-    constexpr std::size_t kTakeStorageFrom = 4096;
-    if (mark == 0 && open_entries_.size() >= kTakeStorageFrom) {
-        JsonObject object(std::move(open_entries_));
-        open_entries_.clear();
-        return object;
-    }
-    const auto first = open_entries_.begin() + static_cast<std::ptrdiff_t>(mark);
-    JsonObject object = JsonObject::take_range(first, open_entries_.end());
-    open_entries_.erase(first, open_entries_.end());
-    return object;
+    JsonObject::Entries entries;
+    open_entries_.take(mark, entries);
+    return JsonObject(std::move(entries));
 }
 
 JsonValue JsonReader::read_value() {
     switch (peek_value()) {
         case '"':
-            return JsonValue(read_text());
+            // Straight from the text (or the scratch buffer), at its size.
+            return JsonValue(CompactString(read_string()));
         case '{':
             return JsonValue(read_map());
         case '[': {
             enter();
             const std::size_t mark = open_elements_.size();
             bool first = true;
-            while (list_next(first)) {
-                JsonValue element = read_value();
-                open_elements_.push_back(std::move(element));
-            }
+            while (list_next(first)) open_elements_.push(read_value());
             leave();
-            const auto begin = open_elements_.begin() + static_cast<std::ptrdiff_t>(mark);
-            JsonArray array(std::make_move_iterator(begin), std::make_move_iterator(open_elements_.end()));
-            open_elements_.erase(begin, open_elements_.end());
+            JsonArray array;
+            open_elements_.take(mark, array);
             return JsonValue(std::move(array));
         }
         case 'n':

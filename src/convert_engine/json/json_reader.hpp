@@ -11,6 +11,7 @@
 #include "convert_engine/json/json_error.hpp"
 #include "convert_engine/json/json_value.hpp"
 #include "convert_engine/json/messages.hpp"
+#include "convert_engine/json/open_stack.hpp"
 #include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook::detail {
@@ -183,7 +184,7 @@ public:
     // open objects, so each object is allocated once, at its exact size,
     // when it closes: mark the stack, push the entries, take them.
     std::size_t entries_mark() const noexcept { return open_entries_.size(); }
-    void push_entry(std::string&& key, JsonValue&& value) { open_entries_.emplace_back(std::move(key), std::move(value)); }
+    void push_entry(CompactString&& key, JsonValue&& value) { open_entries_.push({std::move(key), std::move(value)}); }
     JsonObject take_entries(std::size_t mark);
     JsonValue read_value();
     // Throws a value away: valid JSON only, no budget, no conversions.
@@ -248,8 +249,8 @@ private:
     int budget_ = kBudget;
     std::string scratch_;
     std::string lines_;  // the lines of a list-form text being joined
-    JsonObject::Entries open_entries_;
-    JsonArray open_elements_;  // the same for arrays
+    OpenStack<JsonObject::value_type> open_entries_;
+    OpenStack<JsonValue> open_elements_;  // the same for arrays
 };
 
 // A record given in array form, walked element by element after its "[".

@@ -2,11 +2,14 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "convert_engine/json/compact_string.hpp"
 
 namespace convert_engine::notebook {
 
@@ -15,13 +18,12 @@ struct JsonValue;
 using JsonArray = std::vector<JsonValue>;
 
 // A JSON object: its entries in one flat vector, kept in ascending unsigned
-// byte order of the keys (std::string compares through char_traits<char>,
-// which orders bytes as unsigned), each key once. Look-ups are binary
+// byte order of the keys, each key once. Look-ups are binary
 // searches. Built from entries in any order: they are sorted stably and the
 // last of equal keys is kept.
 class JsonObject {
 public:
-    using value_type = std::pair<std::string, JsonValue>;
+    using value_type = std::pair<CompactString, JsonValue>;
     using Entries = std::vector<value_type>;
     using iterator = Entries::iterator;
     using const_iterator = Entries::const_iterator;
@@ -30,9 +32,6 @@ public:
     JsonObject(std::initializer_list<value_type> entries);
     // Takes entries in any order, repeats allowed.
     explicit JsonObject(Entries entries);
-    // Moves the entries of [first, last) into a new object, the range
-    // sorted in place first. The range is left with moved-from entries.
-    static JsonObject take_range(iterator first, iterator last);
 
     // Defined below JsonValue, which they need complete.
     iterator begin() noexcept;
@@ -58,11 +57,34 @@ private:
     Entries entries_;
 };
 
+// An array or object inside a JsonValue, held on the heap so that a value
+// takes 24 bytes whatever it holds. Copying copies the contents.
+template <class T>
+class Boxed {
+public:
+    Boxed(T contents) : held_(std::make_unique<T>(std::move(contents))) {}
+    Boxed(const Boxed& other) : held_(other.held_ ? std::make_unique<T>(*other) : nullptr) {}
+    Boxed(Boxed&&) noexcept = default;
+    Boxed& operator=(const Boxed& other) {
+        if (this != &other) held_ = Boxed(other).held_;
+        return *this;
+    }
+    Boxed& operator=(Boxed&&) noexcept = default;
+    ~Boxed() = default;
+
+    T& operator*() noexcept { return *held_; }
+    const T& operator*() const noexcept { return *held_; }
+    friend bool operator==(const Boxed& a, const Boxed& b) { return *a == *b; }
+
+private:
+    std::unique_ptr<T> held_;
+};
+
 // A generic JSON value. Numbers keep the kind they were read as: unsigned
 // integer, negative integer, or finite double. Copying is a deep copy.
 struct JsonValue {
     using Storage = std::variant<std::nullptr_t, bool, std::uint64_t, std::int64_t, double,
-                                 std::string, JsonArray, JsonObject>;
+                                 CompactString, Boxed<JsonArray>, Boxed<JsonObject>>;
     Storage value;
 
     JsonValue() : value(nullptr) {}
@@ -71,17 +93,34 @@ struct JsonValue {
     JsonValue(std::uint64_t u) : value(u) {}
     JsonValue(std::int64_t i) : value(i) {}
     JsonValue(double d) : value(d) {}
-    JsonValue(std::string s) : value(std::move(s)) {}
-    JsonValue(const char* s) : value(std::string(s)) {}
-    JsonValue(JsonArray a) : value(std::move(a)) {}
-    JsonValue(JsonObject o) : value(std::move(o)) {}
+    JsonValue(CompactString s) : value(std::move(s)) {}
+    JsonValue(const std::string& s) : value(CompactString(s)) {}
+    JsonValue(const char* s) : value(CompactString(s)) {}
+    JsonValue(JsonArray a) : value(Boxed<JsonArray>(std::move(a))) {}
+    JsonValue(JsonObject o) : value(Boxed<JsonObject>(std::move(o))) {}
 
     bool is_null() const noexcept { return std::holds_alternative<std::nullptr_t>(value); }
-    bool is_string() const noexcept { return std::holds_alternative<std::string>(value); }
+    bool is_string() const noexcept { return std::holds_alternative<CompactString>(value); }
     bool is_u64() const noexcept { return std::holds_alternative<std::uint64_t>(value); }
-    const std::string* as_string() const noexcept { return std::get_if<std::string>(&value); }
+    const CompactString* as_string() const noexcept { return std::get_if<CompactString>(&value); }
+    const JsonArray* as_array() const noexcept { return unboxed<JsonArray>(); }
+    JsonArray* as_array() noexcept { return unboxed<JsonArray>(); }
+    const JsonObject* as_object() const noexcept { return unboxed<JsonObject>(); }
+    JsonObject* as_object() noexcept { return unboxed<JsonObject>(); }
 
     friend bool operator==(const JsonValue&, const JsonValue&) = default;
+
+private:
+    template <class T>
+    T* unboxed() noexcept {
+        auto* box = std::get_if<Boxed<T>>(&value);
+        return box != nullptr ? &**box : nullptr;
+    }
+    template <class T>
+    const T* unboxed() const noexcept {
+        const auto* box = std::get_if<Boxed<T>>(&value);
+        return box != nullptr ? &**box : nullptr;
+    }
 };
 
 inline JsonObject::iterator JsonObject::begin() noexcept { return entries_.begin(); }

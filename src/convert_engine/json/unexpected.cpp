@@ -79,9 +79,9 @@ std::string unexpected_value(const JsonValue& value) {
         std::string operator()(std::uint64_t u) const { return unexpected_unsigned(u); }
         std::string operator()(std::int64_t i) const { return unexpected_signed(i); }
         std::string operator()(double d) const { return unexpected_float(d); }
-        std::string operator()(const std::string& s) const { return unexpected_string(s); }
-        std::string operator()(const JsonArray&) const { return "sequence"; }
-        std::string operator()(const JsonObject&) const { return "map"; }
+        std::string operator()(const CompactString& s) const { return unexpected_string(s); }
+        std::string operator()(const Boxed<JsonArray>&) const { return "sequence"; }
+        std::string operator()(const Boxed<JsonObject>&) const { return "map"; }
     };
     return std::visit(Show{}, value.value);
 }

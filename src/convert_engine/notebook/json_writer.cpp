@@ -100,12 +100,12 @@ public:
                     scratch_.clear();
                     append_float(scratch_, x);
                     out_.put(scratch_);
-                } else if constexpr (std::is_same_v<T, std::string>) {
+                } else if constexpr (std::is_same_v<T, CompactString>) {
                     string(x);
-                } else if constexpr (std::is_same_v<T, JsonArray>) {
-                    array(x);
+                } else if constexpr (std::is_same_v<T, Boxed<JsonArray>>) {
+                    array(*x);
                 } else {
-                    object(x);
+                    object(*x);
                 }
             },
             v.value);
@@ -311,41 +311,46 @@ void serialize(NotebookWriter& w, const Notebook& notebook) {
     w.end('}', first);
 }
 
-// A cheap first guess at the size of the text, from the big pieces only
-// (sources, stream texts, bundles' texts); the buffer grows past it when the
-// guess is short.
+// A cheap first guess at the size of the text, from the sources, stream
+// texts, bundles and metadata; the buffer grows past it when the guess is
+// short.
 
 // A text as a JSON string on its own line: its bytes, an eighth more for
 // escapes, then quotes, key and indent.
-std::size_t text_size(const std::string& text) { return text.size() + text.size() / 8 + 32; }
+std::size_t text_size(std::string_view text) { return text.size() + text.size() / 8 + 32; }
 
-// A bundle's texts, whole or in the list form of one string per line.
-std::size_t bundle_size(const JsonObject& bundle) {
+// Any value, metadata and bundles alike: its texts, keys and scalars.
+std::size_t value_size(const JsonValue& value);
+
+std::size_t object_size(const JsonObject& object) {
     std::size_t size = 0;
-    for (const auto& [k, v] : bundle) {
-        size += k.size() + 16;
-        if (const auto* text = v.as_string()) {
-            size += text_size(*text);
-        } else if (const auto* lines = std::get_if<JsonArray>(&v.value)) {
-            for (const auto& line : *lines)
-                if (const auto* line_text = line.as_string()) size += text_size(*line_text);
-        }
-    }
+    for (const auto& [k, v] : object) size += k.size() + 16 + value_size(v);
     return size;
 }
 
+std::size_t value_size(const JsonValue& value) {
+    if (const auto* text = value.as_string()) return text_size(*text);
+    if (const auto* object = value.as_object()) return 16 + object_size(*object);
+    if (const auto* items = value.as_array()) {
+        std::size_t size = 16;
+        for (const auto& item : *items) size += 8 + value_size(item);
+        return size;
+    }
+    return 16;
+}
+
 std::size_t estimate_size(const Notebook& notebook) {
-    std::size_t size = 256;
+    std::size_t size = 256 + object_size(notebook.metadata.extra);
     for (const auto& cell : notebook.cells) {
-        size += 160 + text_size(cell.source.text);
+        size += 160 + text_size(cell.source.text) + object_size(cell.metadata);
         for (const auto& output : cell.outputs) {
             size += 128;
             if (const auto* stream = std::get_if<CellOutput::Stream>(&output.value)) {
                 size += text_size(stream->text.text);
             } else if (const auto* display = std::get_if<CellOutput::DisplayData>(&output.value)) {
-                size += bundle_size(display->data);
+                size += object_size(display->data) + object_size(display->metadata);
             } else if (const auto* result = std::get_if<CellOutput::ExecuteResult>(&output.value)) {
-                size += bundle_size(result->data);
+                size += object_size(result->data) + object_size(result->metadata);
             }
         }
     }

@@ -98,7 +98,7 @@ NotebookMetadata read_notebook_metadata(JsonReader& r) {
             } else {
                 // Every other key is kept, its whole value read; the last of
                 // a repeated key wins.
-                std::string name(key);
+                CompactString name(key);
                 r.object_colon();
                 JsonValue value = r.read_value();
                 r.push_entry(std::move(name), std::move(value));

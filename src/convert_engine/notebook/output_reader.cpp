@@ -32,10 +32,12 @@ constexpr std::array<std::string_view, 8> kFields = {"name",  "text",   "data", 
 constexpr std::size_t kText = 1;
 
 // A kept entry (object form) or element (array form). A text field holds
-// its lines joined as they were read, or none when the value was no text.
+// its lines joined as they were read in `text`, or none when the value was
+// no text; every other field holds its value.
 struct Held {
     std::size_t field = 0;  // in kFields
     JsonValue value;
+    std::string text;
     bool not_text = false;
 };
 
@@ -71,10 +73,10 @@ private:
 };
 
 Held read_held(JsonReader& r, std::size_t field) {
-    Held held{field, {}, false};
+    Held held{field, {}, {}, false};
     if (field == kText) {
         std::optional<std::string> text = r.read_joined_text();
-        if (text) held.value = JsonValue(std::move(*text));
+        if (text) held.text = std::move(*text);
         held.not_text = !text;
     } else {
         held.value = r.read_value();
@@ -96,20 +98,20 @@ OutputKind read_tag(JsonReader& r) {
     JsonReader::fail_unplaced(invalid_type(unexpected_value(value), expected));
 }
 
-std::string take_text(JsonValue& value) {
-    auto* text = std::get_if<std::string>(&value.value);
+std::string take_text(const JsonValue& value) {
+    const CompactString* text = value.as_string();
     if (text == nullptr) fail_type(value, "a string");
-    return std::move(*text);
+    return std::string(*text);
 }
 
 JsonObject take_map(JsonValue& value) {
-    auto* object = std::get_if<JsonObject>(&value.value);
+    JsonObject* object = value.as_object();
     if (object == nullptr) fail_type(value, "a map");
     return std::move(*object);
 }
 
 std::vector<std::string> take_text_list(JsonValue& value) {
-    auto* items = std::get_if<JsonArray>(&value.value);
+    JsonArray* items = value.as_array();
     if (items == nullptr) fail_type(value, "a sequence");
     std::vector<std::string> lines;
     lines.reserve(items->size());
@@ -119,7 +121,7 @@ std::vector<std::string> take_text_list(JsonValue& value) {
 
 CellSource take_source(Held& held) {
     if (held.not_text) JsonReader::fail_unplaced(ErrorKind::SourceMismatch);
-    return CellSource{take_text(held.value)};
+    return CellSource{std::move(held.text)};
 }
 
 std::optional<std::uint32_t> take_optional_u32(const JsonValue& value) {

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <bit>
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace convert_engine::notebook {
+
+// A string in 16 bytes: up to 15 bytes are held in place, a longer text on
+// the heap at its exact size. Object keys and string values are mostly
+// short, and a std::string takes twice the room. Compares as unsigned bytes,
+// like std::string. Moving it is a plain copy of its 16 bytes.
+class CompactString {
+public:
+    static constexpr std::size_t kInline = 15;
+
+    CompactString() noexcept { raw_[kTag] = 0; }
+    CompactString(std::string_view text) { assign(text); }
+    CompactString(const char* text) : CompactString(std::string_view(text)) {}
+    CompactString(const std::string& text) : CompactString(std::string_view(text)) {}
+    CompactString(const CompactString& other) : CompactString(other.view()) {}
+    CompactString(CompactString&& other) noexcept {
+        std::memcpy(raw_, other.raw_, sizeof raw_);
+        other.raw_[kTag] = 0;
+    }
+    CompactString& operator=(const CompactString& other) {
+        if (this != &other) *this = CompactString(other);
+        return *this;
+    }
+    CompactString& operator=(CompactString&& other) noexcept {
+        if (this != &other) {
+            release();
+            std::memcpy(raw_, other.raw_, sizeof raw_);
+            other.raw_[kTag] = 0;
+        }
+        return *this;
+    }
+    ~CompactString() { release(); }
+
+    bool on_heap() const noexcept { return raw_[kTag] == kHeapTag; }
+    const char* data() const noexcept { return on_heap() ? heap_data() : raw_; }
+    std::size_t size() const noexcept {
+        if (!on_heap()) return static_cast<unsigned char>(raw_[kTag]);
+        std::uint64_t size = 0;
+        std::memcpy(&size, raw_ + sizeof(char*), sizeof size);
+        return static_cast<std::size_t>(size & kSizeMask);
+    }
+    bool empty() const noexcept { return size() == 0; }
+    std::string_view view() const noexcept { return {data(), size()}; }
+    operator std::string_view() const noexcept { return view(); }
+    explicit operator std::string() const { return std::string(view()); }
+
+    friend bool operator==(const CompactString& a, const CompactString& b) noexcept { return a.view() == b.view(); }
+    friend bool operator==(const CompactString& a, std::string_view b) noexcept { return a.view() == b; }
+    friend bool operator==(const CompactString& a, const char* b) noexcept { return a.view() == b; }
+    friend std::strong_ordering operator<=>(const CompactString& a, const CompactString& b) noexcept {
+        return a.view().compare(b.view()) <=> 0;
+    }
+
+private:
+    static_assert(std::endian::native == std::endian::little, "the tag shares the top byte of the heap size");
+    static constexpr std::size_t kTag = 15;
+    static constexpr char kHeapTag = static_cast<char>(0x80);
+    static constexpr std::uint64_t kSizeMask = (std::uint64_t{1} << 56) - 1;
+
+    // In place: the bytes, then the size in the last byte. On the heap: the
+    // pointer, then the size in the low 7 bytes and the tag in the last.
+    void assign(std::string_view text) {
+        if (text.size() <= kInline) {
+            if (!text.empty()) std::memcpy(raw_, text.data(), text.size());
+            raw_[kTag] = static_cast<char>(text.size());
+            return;
+        }
+        char* bytes = new char[text.size()];
+        std::memcpy(bytes, text.data(), text.size());
+        const std::uint64_t size = static_cast<std::uint64_t>(text.size());
+        std::memcpy(raw_, &bytes, sizeof bytes);
+        std::memcpy(raw_ + sizeof bytes, &size, sizeof size);
+        raw_[kTag] = kHeapTag;
+    }
+    char* heap_data() const noexcept {
+        char* bytes = nullptr;
+        std::memcpy(&bytes, raw_, sizeof bytes);
+        return bytes;
+    }
+    void release() noexcept {
+        if (on_heap()) delete[] heap_data();
+    }
+
+    alignas(8) char raw_[16];
+};
+
+}  // namespace convert_engine::notebook

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "convert_engine/json/compact_string.hpp"
+
+namespace {
+
+using convert_engine::notebook::CompactString;
+
+// Texts on both sides of the in-place limit, with zero bytes and bytes above
+// 0x7F: each one survives copies, moves and assignments byte for byte, and
+// any two compare as the same texts do in std::string.
+TEST(CompactString, KeepsBytesAndOrdersLikeStdString) {
+    const std::vector<std::string> texts = {
+        "",
+        "a",
+        std::string("\0b", 2),
+        "\xff",
+        std::string(CompactString::kInline - 1, 'x'),
+        std::string(CompactString::kInline, 'x'),
+        std::string(CompactString::kInline, 'x') + "\x80",
+        std::string(CompactString::kInline + 1, 'x'),
+        "text/plain",
+        std::string(1000, 'z') + std::string("\0", 1),
+    };
+    for (const std::string& text : texts) {
+        const CompactString original(text);
+        EXPECT_EQ(std::string(original), text);
+        EXPECT_EQ(original.size(), text.size());
+        CompactString copy = original;
+        CompactString moved = std::move(copy);
+        EXPECT_EQ(std::string(moved), text);
+        CompactString assigned("some text long enough for the heap");
+        assigned = moved;
+        EXPECT_EQ(assigned.view(), text);
+        assigned = CompactString("short");
+        EXPECT_EQ(assigned.view(), "short");
+        for (const std::string& other : texts) {
+            EXPECT_EQ(original < CompactString(other), text < other) << text << " < " << other;
+            EXPECT_EQ(original == CompactString(other), text == other) << text << " == " << other;
+        }
+    }
+}
+
+}  // namespace
