@@ -1,6 +1,7 @@
 #include "convert_engine/json/json_reader.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <iterator>
@@ -48,6 +49,21 @@ std::size_t encode_utf8(char* buf, std::uint32_t cp) noexcept {
     buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
     return 4;
 }
+
+// The byte each one-character escape stands for, by the character after
+// the backslash; 0 for the others (\u and invalid ones).
+constexpr std::array<char, 256> kShortEscapes = [] {
+    std::array<char, 256> table{};
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['/'] = '/';
+    table['b'] = '\b';
+    table['f'] = '\f';
+    table['n'] = '\n';
+    table['r'] = '\r';
+    table['t'] = '\t';
+    return table;
+}();
 
 // One bit per open container of a skipped value: set for objects.
 class BitStack {
@@ -271,7 +287,21 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
                 ++length;
             }
         }
-        // At a special byte (or the end of the text).
+        // At a special byte (or the end of the text). The common escapes
+        // and the closing quote are taken here, without a call.
+        if (i + 1 < n) {
+            if (p[i] == '"') {
+                pos_ = i + 1;
+                break;
+            }
+            const char decoded = p[i] == '\\' ? kShortEscapes[static_cast<unsigned char>(p[i + 1])] : '\0';
+            if (decoded != '\0') {
+                *dest = decoded;
+                i += 2;
+                ++length;
+                continue;
+            }
+        }
         if (!at_escape(i)) break;
         const std::size_t written = decode_escape(dest);
         length += written;
