@@ -80,9 +80,11 @@ TEST(ReaderDocuments, EscapesDecodeAtEveryOffset) {
     for (const Escape& e : escapes) {
         for (std::size_t k = 0; k <= 40; ++k) {
             const std::string pad(k, 'x');
+            // Several escapes, and one that ends the string alone.
             const std::string literal = "\"" + pad + e.literal + "y" + e.literal + e.literal + "\"";
             const std::string decoded = pad + e.decoded + "y" + e.decoded + e.decoded;
             EXPECT_EQ(metadata_value(literal), JsonValue(decoded)) << literal;
+            EXPECT_EQ(metadata_value("\"" + pad + e.literal + "\""), JsonValue(pad + e.decoded)) << literal;
         }
     }
 }

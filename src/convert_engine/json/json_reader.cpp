@@ -312,7 +312,7 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
 
 std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) {
     scratch_.clear();
-    append_string_slow(scratch_, start, i);
+    if (!append_line_end(scratch_, start, i)) append_string_slow(scratch_, start, i);
     return scratch_;
 }
 
