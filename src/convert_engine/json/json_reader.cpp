@@ -266,8 +266,10 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
     for (;;) {
         if (out.size() - length < kRoom) out.resize(std::max(out.size() * 2, length + kRoom));
         char* dest = out.data() + length;
+        bool backslash = false;
         if (i + StringBlock::kSize <= n) {
-            const unsigned mask = StringBlock::copy(p + i, dest);
+            unsigned backslashes = 0;
+            const unsigned mask = StringBlock::copy(p + i, dest, backslashes);
             if (mask == 0) {
                 i += StringBlock::kSize;
                 length += StringBlock::kSize;
@@ -277,6 +279,7 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
             i += plain;
             length += plain;
             dest += plain;
+            backslash = ((backslashes >> plain) & 1U) != 0;
         } else {
             // The last bytes of the text: byte by byte.
             while (i < n) {
@@ -286,21 +289,22 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
                 ++i;
                 ++length;
             }
+            backslash = i < n && p[i] == '\\';
         }
         // At a special byte (or the end of the text). The common escapes
-        // and the closing quote are taken here, without a call.
-        if (i + 1 < n) {
-            if (p[i] == '"') {
-                pos_ = i + 1;
-                break;
-            }
-            const char decoded = p[i] == '\\' ? kShortEscapes[static_cast<unsigned char>(p[i + 1])] : '\0';
+        // and the closing quote are taken here, without a call; which of
+        // them it is comes from the block's masks, not from a new load.
+        if (backslash && i + 1 < n) {
+            const char decoded = kShortEscapes[static_cast<unsigned char>(p[i + 1])];
             if (decoded != '\0') {
                 *dest = decoded;
                 i += 2;
                 ++length;
                 continue;
             }
+        } else if (!backslash && i < n && p[i] == '"') {
+            pos_ = i + 1;
+            break;
         }
         if (!at_escape(i)) break;
         const std::size_t written = decode_escape(dest);
