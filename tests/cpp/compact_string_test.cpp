@@ -14,7 +14,7 @@ using convert_engine::notebook::CompactString;
 // 0x7F: each one survives copies, moves and assignments byte for byte, and
 // any two compare as the same texts do in std::string.
 TEST(CompactString, KeepsBytesAndOrdersLikeStdString) {
-    const std::vector<std::string> texts = {
+    std::vector<std::string> texts = {
         "",
         "a",
         std::string("\0b", 2),
@@ -26,6 +26,9 @@ TEST(CompactString, KeepsBytesAndOrdersLikeStdString) {
         "text/plain",
         std::string(1000, 'z') + std::string("\0", 1),
     };
+    // Every length up to the heap, each byte telling its place.
+    const std::string distinct = "0123456789abcdef\x80\xfe";
+    for (std::size_t n = 0; n <= CompactString::kInline + 1; ++n) texts.push_back(distinct.substr(distinct.size() - n));
     for (const std::string& text : texts) {
         const CompactString original(text);
         EXPECT_EQ(std::string(original), text);

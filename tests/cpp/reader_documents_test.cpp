@@ -65,6 +65,30 @@ TEST(ReaderDocuments, StringsAreDecoded) {
     EXPECT_EQ(metadata_value(R"("a\u0000b")"), JsonValue(std::string("a\0b", 3)));
 }
 
+// Escapes before, on and after the edges of the 16-byte blocks strings are
+// scanned in, alone, back to back and just before the closing quote.
+TEST(ReaderDocuments, EscapesDecodeAtEveryOffset) {
+    struct Escape {
+        const char* literal;
+        const char* decoded;
+    };
+    const Escape escapes[] = {
+        {R"(\")", "\""}, {R"(\\)", "\\"}, {R"(\/)", "/"},  {R"(\b)", "\b"},
+        {R"(\f)", "\f"},  {R"(\n)", "\n"},   {R"(\r)", "\r"}, {R"(\t)", "\t"},
+        {R"(\u00e9)", "\xC3\xA9"}, {R"(\ud83d\ude00)", "\xF0\x9F\x98\x80"},
+    };
+    for (const Escape& e : escapes) {
+        for (std::size_t k = 0; k <= 40; ++k) {
+            const std::string pad(k, 'x');
+            // Several escapes, and one that ends the string alone.
+            const std::string literal = "\"" + pad + e.literal + "y" + e.literal + e.literal + "\"";
+            const std::string decoded = pad + e.decoded + "y" + e.decoded + e.decoded;
+            EXPECT_EQ(metadata_value(literal), JsonValue(decoded)) << literal;
+            EXPECT_EQ(metadata_value("\"" + pad + e.literal + "\""), JsonValue(pad + e.decoded)) << literal;
+        }
+    }
+}
+
 TEST(ReaderDocuments, ObjectsAreOrderedByKeyAndTheLastRepeatWins) {
     const JsonValue v = metadata_value(R"({"b":1,"a":{"d":[],"c":{}},"b":2,"\u00e9":0,"B":3})");
     const auto& object = *v.as_object();

@@ -8,6 +8,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace convert_engine::notebook {
 
 // A string in 16 bytes: up to 15 bytes are held in place, a longer text on
@@ -69,18 +73,50 @@ private:
 
     // In place: the bytes, then the size in the last byte. On the heap: the
     // pointer, then the size in the low 7 bytes and the tag in the last.
+    // Either way the 16 bytes are put together in registers and stored at
+    // once: a string is usually moved right after it is made, and a 16-byte
+    // load of bytes stored piecemeal stalls until those stores are done.
     void assign(std::string_view text) {
-        if (text.size() <= kInline) {
-            if (!text.empty()) std::memcpy(raw_, text.data(), text.size());
-            raw_[kTag] = static_cast<char>(text.size());
-            return;
+        const char* s = text.data();
+        const std::size_t n = text.size();
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
+        if (n > kInline) {
+            char* bytes = new char[n];
+            std::memcpy(bytes, s, n);
+            low = reinterpret_cast<std::uintptr_t>(bytes);
+            high = static_cast<std::uint64_t>(n) | std::uint64_t{static_cast<unsigned char>(kHeapTag)} << 56;
+        } else {
+            // Overlapping loads that stay within the text.
+            if (n >= 8) {
+                low = load<std::uint64_t>(s);
+                if (n > 8) high = load<std::uint64_t>(s + n - 8) >> (8 * (16 - n));
+            } else if (n >= 4) {
+                low = load<std::uint32_t>(s) | std::uint64_t{load<std::uint32_t>(s + n - 4)} << (8 * (n - 4));
+            } else if (n > 0) {
+                low = byte_at(s, 0, 0) | byte_at(s, n / 2, n / 2) | byte_at(s, n - 1, n - 1);
+            }
+            high |= static_cast<std::uint64_t>(n) << 56;
         }
-        char* bytes = new char[text.size()];
-        std::memcpy(bytes, text.data(), text.size());
-        const std::uint64_t size = static_cast<std::uint64_t>(text.size());
-        std::memcpy(raw_, &bytes, sizeof bytes);
-        std::memcpy(raw_ + sizeof bytes, &size, sizeof size);
-        raw_[kTag] = kHeapTag;
+        store(low, high);
+    }
+    template <class W>
+    static W load(const char* p) noexcept {
+        W word;
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    }
+    static std::uint64_t byte_at(const char* s, std::size_t from, std::size_t to) noexcept {
+        return std::uint64_t{static_cast<unsigned char>(s[from])} << (8 * to);
+    }
+    void store(std::uint64_t low, std::uint64_t high) noexcept {
+#if defined(__SSE2__)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(raw_),
+                         _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)));
+#else
+        std::memcpy(raw_, &low, sizeof low);
+        std::memcpy(raw_ + sizeof low, &high, sizeof high);
+#endif
     }
     char* heap_data() const noexcept {
         char* bytes = nullptr;

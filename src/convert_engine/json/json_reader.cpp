@@ -1,6 +1,7 @@
 #include "convert_engine/json/json_reader.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <iterator>
@@ -48,6 +49,21 @@ std::size_t encode_utf8(char* buf, std::uint32_t cp) noexcept {
     buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
     return 4;
 }
+
+// The byte each one-character escape stands for, by the character after
+// the backslash; 0 for the others (\u and invalid ones).
+constexpr std::array<char, 256> kShortEscapes = [] {
+    std::array<char, 256> table{};
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['/'] = '/';
+    table['b'] = '\b';
+    table['f'] = '\f';
+    table['n'] = '\n';
+    table['r'] = '\r';
+    table['t'] = '\t';
+    return table;
+}();
 
 // One bit per open container of a skipped value: set for objects.
 class BitStack {
@@ -250,8 +266,10 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
     for (;;) {
         if (out.size() - length < kRoom) out.resize(std::max(out.size() * 2, length + kRoom));
         char* dest = out.data() + length;
+        bool backslash = false;
         if (i + StringBlock::kSize <= n) {
-            const unsigned mask = StringBlock::copy(p + i, dest);
+            unsigned backslashes = 0;
+            const unsigned mask = StringBlock::copy(p + i, dest, backslashes);
             if (mask == 0) {
                 i += StringBlock::kSize;
                 length += StringBlock::kSize;
@@ -261,6 +279,7 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
             i += plain;
             length += plain;
             dest += plain;
+            backslash = ((backslashes >> plain) & 1U) != 0;
         } else {
             // The last bytes of the text: byte by byte.
             while (i < n) {
@@ -270,8 +289,23 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
                 ++i;
                 ++length;
             }
+            backslash = i < n && p[i] == '\\';
         }
-        // At a special byte (or the end of the text).
+        // At a special byte (or the end of the text). The common escapes
+        // and the closing quote are taken here, without a call; which of
+        // them it is comes from the block's masks, not from a new load.
+        if (backslash && i + 1 < n) {
+            const char decoded = kShortEscapes[static_cast<unsigned char>(p[i + 1])];
+            if (decoded != '\0') {
+                *dest = decoded;
+                i += 2;
+                ++length;
+                continue;
+            }
+        } else if (!backslash && i < n && p[i] == '"') {
+            pos_ = i + 1;
+            break;
+        }
         if (!at_escape(i)) break;
         const std::size_t written = decode_escape(dest);
         length += written;
@@ -282,7 +316,7 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
 
 std::string_view JsonReader::read_string_slow(std::size_t start, std::size_t i) {
     scratch_.clear();
-    append_string_slow(scratch_, start, i);
+    if (!append_line_end(scratch_, start, i)) append_string_slow(scratch_, start, i);
     return scratch_;
 }
 

@@ -154,15 +154,7 @@ public:
             out.append(p + start, i - start);
             return;
         }
-        // A line of a text in list form: its only escape is the line feed
-        // that ends it.
-        if (n - i > 2 && p[i] == '\\' && p[i + 1] == 'n' && p[i + 2] == '"') {
-            pos_ = i + 3;
-            out.append(p + start, i - start);
-            out += '\n';
-            return;
-        }
-        append_string_slow(out, start, i);
+        if (!append_line_end(out, start, i)) append_string_slow(out, start, i);
     }
     // After the first byte of null/true/false: the rest must follow.
     void read_ident(const char* rest);
@@ -227,6 +219,20 @@ private:
             }
             pos_ += sizeof word;
         }
+    }
+    // After the plain run [start, i) of a string: when the string's only
+    // escape is the line feed that ends it (a line of a text in list form,
+    // of an SVG or HTML document), appends it whole to `out` and returns
+    // true.
+    bool append_line_end(std::string& out, std::size_t start, std::size_t i) {
+        const char* p = text_.data();
+        if (text_.size() - i > 2 && p[i] == '\\' && p[i + 1] == 'n' && p[i + 2] == '"') {
+            pos_ = i + 3;
+            out.append(p + start, i - start);
+            out += '\n';
+            return true;
+        }
+        return false;
     }
     std::string_view read_string_slow(std::size_t start, std::size_t i);
     void append_string_slow(std::string& out, std::size_t start, std::size_t i);

@@ -15,22 +15,25 @@ struct StringBlock {
     static constexpr std::size_t kSize = 16;
 
     // Copies the 16 bytes at `src` to `dest` whole and returns the mask of
-    // the special ones, bit k for byte k. Both need 16 readable or
-    // writable bytes.
-    static unsigned copy(const char* src, char* dest) noexcept {
+    // the special ones, bit k for byte k; `backslashes` gets the mask of the
+    // backslashes alone. Both need 16 readable or writable bytes.
+    static unsigned copy(const char* src, char* dest, unsigned& backslashes) noexcept {
 #if defined(__SSE2__)
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), v);
         const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
-        const __m128i special = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))), control);
+        const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
+        const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), backslash), control);
+        backslashes = static_cast<unsigned>(_mm_movemask_epi8(backslash));
         return static_cast<unsigned>(_mm_movemask_epi8(special));
 #else
         std::memcpy(dest, src, kSize);
         unsigned mask = 0;
+        backslashes = 0;
         for (std::size_t k = 0; k < kSize; ++k) {
             const auto c = static_cast<unsigned char>(src[k]);
             if (c == '"' || c == '\\' || c < 0x20) mask |= 1U << k;
+            if (c == '\\') backslashes |= 1U << k;
         }
         return mask;
 #endif
