@@ -74,4 +74,68 @@ TEST(ReaderOutputs, KeptEntriesDecideAsAllEntriesWould) {
     }
 }
 
+// A reader that leaves code outputs' maps empty still fails exactly as a
+// full read does; on success only the maps of outputs of cells known to be
+// code by then differ.
+TEST(ReaderOutputs, EmptiedMapsFailAndReadAsFullRead) {
+    struct Case {
+        std::string cells;  // the cells list
+        bool fails;
+        bool emptied;  // on success: the code outputs' maps read empty
+    };
+    const std::string deep = std::string(130, '[') + std::string(130, ']');
+    const auto code = [](std::string_view output) {
+        return R"([{"cell_type":"code","source":"","outputs":[)" + std::string(output) + "]}]";
+    };
+    const Case cases[] = {
+        {code(R"({"output_type":"display_data","data":{"a":["x\n",1.5e3,-2,true,null,{"b":{}}]},"metadata":{"m":1}})"),
+         false, true},
+        {code(R"(["execute_result",3,{"a":"\u00e9\ud83d\ude00"},{"m":[]}])"), false, true},
+        {code(R"({"data":{"k":1},"output_type":"display_data","data":{"k":2}})"), true, false},
+        {code(R"({"output_type":"display_data","data":[1,"x"]})"), true, false},
+        {code(R"({"output_type":"display_data","metadata":"m","data":{}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"\udc00":1}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a":"\ud800x"}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a":"\ud800\u0041"}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a":"\q"}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a":"\u12g4"}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a":1e999}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a":-99999999999999999999999e400}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a":)" + deep + "}}"), true, false},
+        {code(R"({"output_type":"display_data","metadata":{"a":[1,]}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a":tru}})"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a" 1}})"), true, false},
+        {code(R"(["display_data",{},{"m":1e999}])"), true, false},
+        {code(R"(["display_data",{"a":1},{},{"x":"\ud800"}])"), true, false},
+        {code(R"({"output_type":"display_data","data":{"a":1)"), true, false},
+        // The kind comes after the outputs, or is not code: read in full.
+        {R"([{"outputs":[{"output_type":"display_data","data":{"a":1}}],"cell_type":"code","source":""}])", false,
+         false},
+        {R"([{"cell_type":"markdown","source":"","outputs":[{"output_type":"display_data","data":{"a":1}}]}])",
+         false, false},
+        {R"([["code","",{},null,null,[{"output_type":"display_data","data":{"a":1}}]]])", false, true},
+        {R"([{"cell_type":{"code":null},"source":"","outputs":[["display_data",{"a":1},{"b":2}]]}])", false, true},
+    };
+    for (const Case& c : cases) {
+        const std::string text = R"({"nbformat":4,"nbformat_minor":5,"metadata":{},"cells":)" + c.cells + "}";
+        const auto full = nb::parse_notebook(text);
+        const auto emptied = nb::parse_notebook(text, nb::ReadOptions{true});
+        ASSERT_EQ(full.ok(), !c.fails) << text;
+        ASSERT_EQ(emptied.ok(), full.ok()) << text;
+        if (c.fails) {
+            EXPECT_EQ(emptied.error().display(), full.error().display()) << text;
+            continue;
+        }
+        nb::Notebook expected = full.value();
+        if (c.emptied) {
+            for (Output& output : expected.cells.at(0).outputs) {
+                if (auto* d = std::get_if<Output::DisplayData>(&output.value)) d->data = d->metadata = {};
+                if (auto* e = std::get_if<Output::ExecuteResult>(&output.value)) e->data = e->metadata = {};
+            }
+            EXPECT_NE(expected, full.value()) << text;  // the maps were not empty to begin with
+        }
+        EXPECT_EQ(emptied.value(), expected) << text;
+    }
+}
+
 }  // namespace

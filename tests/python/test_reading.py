@@ -113,6 +113,31 @@ def test_parse_failures_through_both_functions(qc, write_file, content, message,
         assert caught.value.args == (PARSE + message,)
 
 
+@pytest.mark.parametrize(
+    "bundle",
+    [
+        '{"a":"\\udc00"}',
+        '{"a":["\\ud800x"]}',
+        '{"\\q":1}',
+        '{"a":1e999}',
+        '{"a":' + "[" * 130 + "]" * 130 + "}",
+        '{"a":[1,]}',
+        '[1, "x"]',
+    ],
+)
+def test_bundle_failures_alike_in_every_format(qc, bundle):
+    # Strip drops these bundles yet fails on them exactly as the others do.
+    head = '{"nbformat":4,"nbformat_minor":5,"metadata":{},"cells":[{"cell_type":"code","source":"","outputs":['
+    text = head + '{"output_type":"display_data","metadata":{},"data":' + bundle + "}]}]}"
+    messages = set()
+    for format in FORMATS:
+        with pytest.raises(ValueError) as caught:
+            qc.convert_notebook_from_json(text, format, None)
+        messages.add(caught.value.args)
+    assert len(messages) == 1
+    assert messages.pop()[0].startswith(PARSE)
+
+
 @pytest.mark.parametrize("format", ["HTML", "html ", " html", "", "Strip", "md", "py", "json", "html\0"])
 def test_unknown_format_words(qc, write_file, format):
     path = write_file(VALID.encode())

@@ -386,6 +386,11 @@ void JsonReader::skip_string() {
     }
 }
 
+void JsonReader::read_literal() {
+    const char first = text_[pos_++];
+    read_ident(first == 'n' ? "ull" : first == 't' ? "rue" : "alse");
+}
+
 void JsonReader::read_ident(const char* rest) {
     const std::size_t n = text_.size();
     for (; *rest != '\0'; ++rest) {
@@ -634,6 +639,44 @@ JsonValue JsonReader::read_value() {
     }
 }
 
+void JsonReader::check_value() {
+    switch (peek_value()) {
+        case '"':
+            read_string();
+            return;
+        case '{': {
+            enter();
+            bool first = true;
+            while (object_next(first)) {
+                read_key();
+                object_colon();
+                check_value();
+            }
+            leave();
+            return;
+        }
+        case '[': {
+            enter();
+            bool first = true;
+            while (list_next(first)) check_value();
+            leave();
+            return;
+        }
+        case 'n':
+        case 't':
+        case 'f':
+            read_literal();
+            return;
+        case '-':
+        case '0': case '1': case '2': case '3': case '4':
+        case '5': case '6': case '7': case '8': case '9':
+            read_number();
+            return;
+        default:
+            fail_syntax(pos_, ErrorKind::ExpectedValue);
+    }
+}
+
 // Iterative: one bit of stack per open container, so no depth of input can
 // exhaust the call stack.
 void JsonReader::skip_value() {
@@ -667,16 +710,9 @@ void JsonReader::skip_value() {
                 break;
             }
             case 'n':
-                ++pos_;
-                read_ident("ull");
-                break;
             case 't':
-                ++pos_;
-                read_ident("rue");
-                break;
             case 'f':
-                ++pos_;
-                read_ident("alse");
+                read_literal();
                 break;
             case '-':
             case '0': case '1': case '2': case '3': case '4':

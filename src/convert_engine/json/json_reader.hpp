@@ -158,6 +158,8 @@ public:
     }
     // After the first byte of null/true/false: the rest must follow.
     void read_ident(const char* rest);
+    // At the first byte of null, true or false: the rest must follow.
+    void read_literal();
     // At "-" or a digit.
     Number read_number();
 
@@ -179,6 +181,9 @@ public:
     void push_entry(CompactString&& key, JsonValue&& value) { open_entries_.push({std::move(key), std::move(value)}); }
     JsonObject take_entries(std::size_t mark);
     JsonValue read_value();
+    // Reads a value as read_value() does, with the same failures at the same
+    // points, but builds nothing: for values the caller drops.
+    void check_value();
     // Throws a value away: valid JSON only, no budget, no conversions.
     void skip_value();
 

@@ -18,14 +18,14 @@ CellType cell_type_named(JsonReader& r, std::string_view name) {
     r.fail_at_point(r.offset(), unknown_variant(name, "`code`, `markdown`, `raw`"));
 }
 
-void read_cell_field(JsonReader& r, Cell& cell, std::size_t index) {
+void read_cell_field(JsonReader& r, Cell& cell, std::size_t index, bool empty_output_maps) {
     switch (index) {
         case 0: cell.cell_type = read_cell_type(r); break;
         case 1: cell.source = read_cell_source(r); break;
         case 2: cell.metadata = r.read_map(); break;
         case 3: cell.id = read_optional_text(r); break;
         case 4: cell.execution_count = read_optional_value(r); break;
-        default: r.read_list([&] { cell.outputs.push_back(read_output(r)); }); break;
+        default: r.read_list([&] { cell.outputs.push_back(read_output(r, empty_output_maps)); }); break;
     }
 }
 
@@ -60,13 +60,20 @@ CellSource read_cell_source(JsonReader& r) {
     return CellSource{std::move(*text)};
 }
 
-Cell read_cell(JsonReader& r) {
+Cell read_cell(JsonReader& r, ReadOptions options) {
     Cell cell;
+    // Keys come in any order: the outputs' maps are left empty only when the
+    // kind read before them is code.
+    bool typed = false;
+    auto field = [&](std::size_t i) {
+        read_cell_field(r, cell, i, options.empty_code_output_maps && typed && cell.cell_type == CellType::Code);
+        if (i == 0) typed = true;
+    };
     const int c = r.peek_value();
     if (c == '{') {
         r.enter();
         r.within_object([&] {
-            const auto seen = read_declared_members(r, kCellKeys, [&](std::size_t i) { read_cell_field(r, cell, i); });
+            const auto seen = read_declared_members(r, kCellKeys, field);
             if (!seen[0]) JsonReader::fail_unplaced(missing_field("cell_type"));
             if (!seen[1]) JsonReader::fail_unplaced(missing_field("source"));
         });
@@ -75,7 +82,7 @@ Cell read_cell(JsonReader& r) {
         r.within_array([&] {
             ArrayFields fields(r);
             std::size_t i = 0;
-            for (; i < kCellKeys.size() && fields.next(); ++i) read_cell_field(r, cell, i);
+            for (; i < kCellKeys.size() && fields.next(); ++i) field(i);
             // Only the kind and the source have no default.
             if (i < 2) JsonReader::fail_unplaced(invalid_length(i, kCellLength));
             fields.finish();

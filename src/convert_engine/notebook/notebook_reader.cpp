@@ -12,25 +12,25 @@ namespace {
 
 constexpr std::array<std::string_view, 4> kNotebookKeys = {"metadata", "nbformat", "nbformat_minor", "cells"};
 
-void read_notebook_field(JsonReader& r, Notebook& notebook, std::size_t index) {
+void read_notebook_field(JsonReader& r, Notebook& notebook, std::size_t index, ReadOptions options) {
     switch (index) {
         case 0: notebook.metadata = read_notebook_metadata(r); break;
         case 1: notebook.nbformat = r.read_u32(); break;
         case 2: notebook.nbformat_minor = r.read_u32(); break;
-        default: r.read_list([&] { notebook.cells.push_back(read_cell(r)); }); break;
+        default: r.read_list([&] { notebook.cells.push_back(read_cell(r, options)); }); break;
     }
 }
 
 }  // namespace
 
-Notebook read_notebook(JsonReader& r) {
+Notebook read_notebook(JsonReader& r, ReadOptions options) {
     Notebook notebook;
     const int c = r.peek_value();
     if (c == '{') {
         r.enter();
         r.within_object([&] {
             const auto seen =
-                read_declared_members(r, kNotebookKeys, [&](std::size_t i) { read_notebook_field(r, notebook, i); });
+                read_declared_members(r, kNotebookKeys, [&](std::size_t i) { read_notebook_field(r, notebook, i, options); });
             // An absent "metadata" keeps its default.
             for (std::size_t i = 1; i < kNotebookKeys.size(); ++i)
                 if (!seen[i]) JsonReader::fail_unplaced(missing_field(kNotebookKeys[i]));
@@ -40,7 +40,7 @@ Notebook read_notebook(JsonReader& r) {
         r.within_array([&] {
             ArrayFields fields(r);
             std::size_t i = 0;
-            for (; i < kNotebookKeys.size() && fields.next(); ++i) read_notebook_field(r, notebook, i);
+            for (; i < kNotebookKeys.size() && fields.next(); ++i) read_notebook_field(r, notebook, i, options);
             // An array that ends before the metadata gets the default
             // metadata, and then lacks nbformat.
             if (i < kNotebookKeys.size())
@@ -56,10 +56,10 @@ Notebook read_notebook(JsonReader& r) {
 
 }  // namespace detail
 
-Result<Notebook, JsonError> parse_notebook(std::string_view text) {
+Result<Notebook, JsonError> parse_notebook(std::string_view text, ReadOptions options) {
     detail::JsonReader reader(text);
     try {
-        Notebook notebook = detail::read_notebook(reader);
+        Notebook notebook = detail::read_notebook(reader, options);
         if (reader.peek() >= 0) reader.fail_syntax(reader.offset(), ErrorKind::TrailingCharacters);
         return Result<Notebook, JsonError>(std::move(notebook));
     } catch (detail::ReadError& e) {

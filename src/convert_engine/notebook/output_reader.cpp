@@ -30,6 +30,8 @@ enum class OutputKind { Stream, DisplayData, ExecuteResult, Error };
 constexpr std::array<std::string_view, 8> kFields = {"name",  "text",   "data",   "metadata", "execution_count",
                                                       "ename", "evalue", "traceback"};
 constexpr std::size_t kText = 1;
+constexpr std::size_t kData = 2;
+constexpr std::size_t kMetadata = 3;
 
 // A kept entry (object form) or element (array form). A text field holds
 // its lines joined as they were read in `text`, or none when the value was
@@ -72,9 +74,14 @@ private:
     std::size_t size_ = 0;
 };
 
-Held read_held(JsonReader& r, std::size_t field) {
+// `empty_maps`: an object under "data" or "metadata" is checked and kept
+// empty; any other value is kept whole, as its type message describes it.
+Held read_held(JsonReader& r, std::size_t field, bool empty_maps) {
     Held held{field, {}, {}, false};
-    if (field == kText) {
+    if (empty_maps && (field == kData || field == kMetadata) && r.peek_value() == '{') {
+        r.check_value();
+        held.value = JsonValue(JsonObject());
+    } else if (field == kText) {
         std::optional<std::string> text = r.read_joined_text();
         if (text) held.text = std::move(*text);
         held.not_text = !text;
@@ -289,7 +296,7 @@ struct FromElements {
 
 }  // namespace
 
-CellOutput read_output(JsonReader& r) {
+CellOutput read_output(JsonReader& r, bool empty_maps) {
     const int c = r.peek_value();
     if (c == '{') {
         r.enter();
@@ -307,9 +314,9 @@ CellOutput read_output(JsonReader& r) {
                 const int field = key_index(kFields, key);
                 r.object_colon();
                 if (field >= 0 && kept.wants(static_cast<std::size_t>(field))) {
-                    kept.add(read_held(r, static_cast<std::size_t>(field)));
+                    kept.add(read_held(r, static_cast<std::size_t>(field), empty_maps));
                 } else {
-                    r.read_value();  // read whole for its errors, then dropped
+                    r.check_value();  // read for its errors only
                 }
             }
             if (!kept.has_kind()) JsonReader::fail_unplaced(missing_field("output_type"));
@@ -329,9 +336,9 @@ CellOutput read_output(JsonReader& r) {
             with_shape(kind, [&](const auto& shape) {
                 for (; r.list_next(first); ++count) {
                     if (count < shape.fields.size()) {
-                        elements.push_back(read_held(r, shape.fields[count]));
+                        elements.push_back(read_held(r, shape.fields[count], empty_maps));
                     } else {
-                        r.read_value();  // only counted
+                        r.check_value();  // only counted
                     }
                 }
             });

@@ -8,8 +8,15 @@
 
 namespace convert_engine::notebook {
 
+struct ReadOptions {
+    // The outputs of code cells keep their "data" and "metadata" maps empty:
+    // their contents are read for their failures only, which stay those of
+    // a full read. For a caller that throws those outputs away.
+    bool empty_code_output_maps = false;
+};
+
 // Reads a whole notebook text (valid UTF-8) into a Notebook, or returns the
 // first failure as a placed JsonError. Trailing non-whitespace is refused.
-Result<Notebook, JsonError> parse_notebook(std::string_view text);
+Result<Notebook, JsonError> parse_notebook(std::string_view text, ReadOptions options = {});
 
 }  // namespace convert_engine::notebook

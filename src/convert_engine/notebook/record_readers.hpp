@@ -8,17 +8,19 @@
 
 #include "convert_engine/json/json_reader.hpp"
 #include "convert_engine/notebook/model.hpp"
+#include "convert_engine/notebook/parse.hpp"
 
 namespace convert_engine::notebook::detail {
 
 // The record readers. Each takes the reader before a value (whitespace may
 // come first) and leaves it after the value, or throws a ReadError.
-Notebook read_notebook(JsonReader& reader);
+Notebook read_notebook(JsonReader& reader, ReadOptions options = {});
 NotebookMetadata read_notebook_metadata(JsonReader& reader);
-Cell read_cell(JsonReader& reader);
+Cell read_cell(JsonReader& reader, ReadOptions options = {});
 CellType read_cell_type(JsonReader& reader);
 CellSource read_cell_source(JsonReader& reader);
-CellOutput read_output(JsonReader& reader);
+// `empty_maps`: "data" and "metadata" objects are checked, not kept.
+CellOutput read_output(JsonReader& reader, bool empty_maps = false);
 
 // Position of `key` among a record's declared keys, or -1.
 template <class Keys>
