@@ -26,9 +26,11 @@ Outcome<std::string> text_or_failure(converters::TextResult result, const char* 
 Outcome<std::string> convert_text(std::string_view notebook_text, std::string_view format,
                                   const std::optional<std::string>& title) {
     // Strip drops the outputs of code cells, and Markdown and the script
-    // never show them: only the page needs their bundles built.
+    // never show them: only the page needs their bundles built. Only strip
+    // writes metadata back.
     notebook::ReadOptions options;
     options.empty_code_output_maps = format == "strip" || format == "markdown" || format == "python";
+    options.empty_metadata = format != "strip";
     auto parsed = notebook::parse_notebook(notebook_text, options);
     if (!parsed) {
         return Failure::value_error("Failed to parse notebook: " + parsed.error().display());

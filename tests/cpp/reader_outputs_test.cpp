@@ -74,6 +74,28 @@ TEST(ReaderOutputs, KeptEntriesDecideAsAllEntriesWould) {
     }
 }
 
+// Reads `text` in full and with `options`: both fail alike, or the second
+// gives the full read's document once `leave_out` is applied to it, which
+// must change it when `changed`.
+template <class LeaveOut>
+void expect_as_full_read(const std::string& text, const nb::ReadOptions& options, bool fails, bool changed,
+                         LeaveOut&& leave_out) {
+    const auto full = nb::parse_notebook(text);
+    const auto partial = nb::parse_notebook(text, options);
+    ASSERT_EQ(full.ok(), !fails) << text;
+    ASSERT_EQ(partial.ok(), full.ok()) << text;
+    if (fails) {
+        EXPECT_EQ(partial.error().display(), full.error().display()) << text;
+        return;
+    }
+    nb::Notebook expected = full.value();
+    leave_out(expected);
+    if (changed) {
+        EXPECT_NE(expected, full.value()) << text;  // something was there to leave out
+    }
+    EXPECT_EQ(partial.value(), expected) << text;
+}
+
 // A reader that leaves code outputs' maps empty still fails exactly as a
 // full read does; on success only the maps of outputs of cells known to be
 // code by then differ.
@@ -118,23 +140,68 @@ TEST(ReaderOutputs, EmptiedMapsFailAndReadAsFullRead) {
     };
     for (const Case& c : cases) {
         const std::string text = R"({"nbformat":4,"nbformat_minor":5,"metadata":{},"cells":)" + c.cells + "}";
-        const auto full = nb::parse_notebook(text);
-        const auto emptied = nb::parse_notebook(text, nb::ReadOptions{true});
-        ASSERT_EQ(full.ok(), !c.fails) << text;
-        ASSERT_EQ(emptied.ok(), full.ok()) << text;
-        if (c.fails) {
-            EXPECT_EQ(emptied.error().display(), full.error().display()) << text;
-            continue;
-        }
-        nb::Notebook expected = full.value();
-        if (c.emptied) {
+        expect_as_full_read(text, nb::ReadOptions{true}, c.fails, c.emptied, [&c](nb::Notebook& expected) {
+            if (!c.emptied) return;
             for (Output& output : expected.cells.at(0).outputs) {
                 if (auto* d = std::get_if<Output::DisplayData>(&output.value)) d->data = d->metadata = {};
                 if (auto* e = std::get_if<Output::ExecuteResult>(&output.value)) e->data = e->metadata = {};
             }
-            EXPECT_NE(expected, full.value()) << text;  // the maps were not empty to begin with
-        }
-        EXPECT_EQ(emptied.value(), expected) << text;
+        });
+    }
+}
+
+// A reader that leaves metadata empty fails exactly as a full read does, and
+// otherwise differs only in the cells' metadata, the notebook metadata's
+// other keys and the outputs' metadata maps.
+TEST(ReaderOutputs, EmptiedMetadataFailsAndReadsAsFullRead) {
+    struct Case {
+        std::string metadata;  // the notebook's metadata
+        std::string cell;      // its one cell
+        bool fails;
+    };
+    const std::string deep = std::string(130, '[') + std::string(130, ']');
+    const std::string code = R"({"cell_type":"code","source":"","outputs":[])";
+    const auto with_cell_metadata = [](std::string_view value) {
+        return R"({"cell_type":"markdown","source":"","metadata":)" + std::string(value) + "}";
+    };
+    const auto with_output_metadata = [](std::string_view value) {
+        return R"({"outputs":[{"output_type":"display_data","data":{"a":1},"metadata":)" + std::string(value) +
+               R"(}],"cell_type":"code","source":""})";
+    };
+    const Case cases[] = {
+        {R"({"kernelspec":{"name":"k"},"languageInfo":{"name":"python"},"z":[1,{"y":"\u00e9"}]})",
+         with_cell_metadata(R"({"tags":["a"],"b":{"c":null},"b":2})"), false},
+        {R"({"a":1})", with_output_metadata(R"({"m":[1.5,-2,true]})"), false},
+        {R"({"a":1})", R"(["raw","",{"k":"v"}])", false},
+        {R"({"a":"\udc00"})", code, true},
+        {R"({"a":1e999})", code, true},
+        {R"({"a":)" + deep + "}", code, true},
+        {R"({"a":[1,]})", code, true},
+        {R"({"a" 1})", code, true},
+        {R"({"a":1,"a":tru})", code, true},
+        {R"({"a":1})", with_cell_metadata(R"({"\q":1})"), true},
+        {R"({"a":1})", with_cell_metadata("[1]"), true},
+        {R"({"a":1})", with_cell_metadata(R"("m")"), true},
+        {R"({"a":1})", with_cell_metadata(R"({"a":)" + deep + "}"), true},
+        {R"({"a":1})", with_output_metadata(R"({"a":"\ud800x"})"), true},
+        {R"({"a":1})", with_output_metadata("[]"), true},
+        {R"({"a":1})", with_output_metadata(R"({"a":1)"), true},
+    };
+    for (const Case& c : cases) {
+        const std::string text =
+            R"({"nbformat":4,"nbformat_minor":5,"metadata":)" + c.metadata + R"(,"cells":[)" + c.cell + "]}";
+        nb::ReadOptions options;
+        options.empty_metadata = true;
+        expect_as_full_read(text, options, c.fails, true, [](nb::Notebook& expected) {
+            expected.metadata.extra = {};
+            for (nb::Cell& cell : expected.cells) {
+                cell.metadata = {};
+                for (Output& output : cell.outputs) {
+                    if (auto* d = std::get_if<Output::DisplayData>(&output.value)) d->metadata = {};
+                    if (auto* e = std::get_if<Output::ExecuteResult>(&output.value)) e->metadata = {};
+                }
+            }
+        });
     }
 }
 

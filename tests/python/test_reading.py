@@ -125,10 +125,20 @@ def test_parse_failures_through_both_functions(qc, write_file, content, message,
         '[1, "x"]',
     ],
 )
-def test_bundle_failures_alike_in_every_format(qc, bundle):
-    # Strip drops these bundles yet fails on them exactly as the others do.
-    head = '{"nbformat":4,"nbformat_minor":5,"metadata":{},"cells":[{"cell_type":"code","source":"","outputs":['
-    text = head + '{"output_type":"display_data","metadata":{},"data":' + bundle + "}]}]}"
+@pytest.mark.parametrize("place", ["data", "output metadata", "cell metadata", "notebook metadata"])
+def test_bundle_failures_alike_in_every_format(qc, bundle, place):
+    # Each format drops some of these maps unread (strip the code outputs,
+    # the others all metadata) yet fails on them exactly as the others do.
+    notebook_metadata = bundle if place == "notebook metadata" else "{}"
+    cell_metadata = bundle if place == "cell metadata" else "{}"
+    output = (
+        '{"output_type":"display_data","metadata":' + (bundle if place == "output metadata" else "{}")
+        + ',"data":' + (bundle if place == "data" else "{}") + "}"
+    )
+    text = (
+        '{"nbformat":4,"nbformat_minor":5,"metadata":' + notebook_metadata + ',"cells":[{"cell_type":"code",'
+        '"source":"","metadata":' + cell_metadata + ',"outputs":[' + output + "]}]}"
+    )
     messages = set()
     for format in FORMATS:
         with pytest.raises(ValueError) as caught:

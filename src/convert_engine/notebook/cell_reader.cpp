@@ -18,14 +18,19 @@ CellType cell_type_named(JsonReader& r, std::string_view name) {
     r.fail_at_point(r.offset(), unknown_variant(name, "`code`, `markdown`, `raw`"));
 }
 
-void read_cell_field(JsonReader& r, Cell& cell, std::size_t index, bool empty_output_maps) {
+void read_cell_field(JsonReader& r, Cell& cell, std::size_t index, ReadOptions options, bool code) {
     switch (index) {
         case 0: cell.cell_type = read_cell_type(r); break;
         case 1: cell.source = read_cell_source(r); break;
-        case 2: cell.metadata = r.read_map(); break;
+        case 2: cell.metadata = read_map_or_check(r, options.empty_metadata); break;
         case 3: cell.id = read_optional_text(r); break;
         case 4: cell.execution_count = read_optional_value(r); break;
-        default: r.read_list([&] { cell.outputs.push_back(read_output(r, empty_output_maps)); }); break;
+        default: {
+            const bool code_maps = options.empty_code_output_maps && code;
+            const EmptyMaps empty{code_maps, code_maps || options.empty_metadata};
+            r.read_list([&] { cell.outputs.push_back(read_output(r, empty)); });
+            break;
+        }
     }
 }
 
@@ -60,13 +65,21 @@ CellSource read_cell_source(JsonReader& r) {
     return CellSource{std::move(*text)};
 }
 
+JsonObject read_map_or_check(JsonReader& r, bool empty) {
+    if (empty && r.peek_value() == '{') {
+        r.check_value();
+        return JsonObject();
+    }
+    return r.read_map();
+}
+
 Cell read_cell(JsonReader& r, ReadOptions options) {
     Cell cell;
     // Keys come in any order: the outputs' maps are left empty only when the
     // kind read before them is code.
     bool typed = false;
     auto field = [&](std::size_t i) {
-        read_cell_field(r, cell, i, options.empty_code_output_maps && typed && cell.cell_type == CellType::Code);
+        read_cell_field(r, cell, i, options, typed && cell.cell_type == CellType::Code);
         if (i == 0) typed = true;
     };
     const int c = r.peek_value();

@@ -74,7 +74,7 @@ LanguageInfo read_language_info(JsonReader& r) {
 
 }  // namespace
 
-NotebookMetadata read_notebook_metadata(JsonReader& r) {
+NotebookMetadata read_notebook_metadata(JsonReader& r, bool empty_extra) {
     if (r.peek_value() != '{') r.fail_invalid_type("struct NotebookMetadata");
     r.enter();
     NotebookMetadata metadata;
@@ -95,6 +95,9 @@ NotebookMetadata read_notebook_metadata(JsonReader& r) {
                 seen_language = true;
                 r.object_colon();
                 if (!r.take_null()) metadata.languageInfo = read_language_info(r);
+            } else if (empty_extra) {
+                r.object_colon();
+                r.check_value();
             } else {
                 // Every other key is kept, its whole value read; the last of
                 // a repeated key wins.

@@ -14,7 +14,7 @@ constexpr std::array<std::string_view, 4> kNotebookKeys = {"metadata", "nbformat
 
 void read_notebook_field(JsonReader& r, Notebook& notebook, std::size_t index, ReadOptions options) {
     switch (index) {
-        case 0: notebook.metadata = read_notebook_metadata(r); break;
+        case 0: notebook.metadata = read_notebook_metadata(r, options.empty_metadata); break;
         case 1: notebook.nbformat = r.read_u32(); break;
         case 2: notebook.nbformat_minor = r.read_u32(); break;
         default: r.read_list([&] { notebook.cells.push_back(read_cell(r, options)); }); break;

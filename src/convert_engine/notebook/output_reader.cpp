@@ -74,11 +74,12 @@ private:
     std::size_t size_ = 0;
 };
 
-// `empty_maps`: an object under "data" or "metadata" is checked and kept
-// empty; any other value is kept whole, as its type message describes it.
-Held read_held(JsonReader& r, std::size_t field, bool empty_maps) {
+// An object under a map that `empty` names is checked and kept empty; any
+// other value is kept whole, as its type message describes it.
+Held read_held(JsonReader& r, std::size_t field, EmptyMaps empty) {
     Held held{field, {}, {}, false};
-    if (empty_maps && (field == kData || field == kMetadata) && r.peek_value() == '{') {
+    const bool unkept = (field == kData && empty.data) || (field == kMetadata && empty.metadata);
+    if (unkept && r.peek_value() == '{') {
         r.check_value();
         held.value = JsonValue(JsonObject());
     } else if (field == kText) {
@@ -296,7 +297,7 @@ struct FromElements {
 
 }  // namespace
 
-CellOutput read_output(JsonReader& r, bool empty_maps) {
+CellOutput read_output(JsonReader& r, EmptyMaps empty) {
     const int c = r.peek_value();
     if (c == '{') {
         r.enter();
@@ -314,7 +315,7 @@ CellOutput read_output(JsonReader& r, bool empty_maps) {
                 const int field = key_index(kFields, key);
                 r.object_colon();
                 if (field >= 0 && kept.wants(static_cast<std::size_t>(field))) {
-                    kept.add(read_held(r, static_cast<std::size_t>(field), empty_maps));
+                    kept.add(read_held(r, static_cast<std::size_t>(field), empty));
                 } else {
                     r.check_value();  // read for its errors only
                 }
@@ -336,7 +337,7 @@ CellOutput read_output(JsonReader& r, bool empty_maps) {
             with_shape(kind, [&](const auto& shape) {
                 for (; r.list_next(first); ++count) {
                     if (count < shape.fields.size()) {
-                        elements.push_back(read_held(r, shape.fields[count], empty_maps));
+                        elements.push_back(read_held(r, shape.fields[count], empty));
                     } else {
                         r.check_value();  // only counted
                     }

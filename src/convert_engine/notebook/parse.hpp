@@ -13,6 +13,10 @@ struct ReadOptions {
     // their contents are read for their failures only, which stay those of
     // a full read. For a caller that throws those outputs away.
     bool empty_code_output_maps = false;
+    // Cell metadata, the notebook metadata's other keys (all but kernelInfo
+    // and languageInfo) and every output's "metadata" map are read for their
+    // failures only and left empty. For a caller that never shows them.
+    bool empty_metadata = false;
 };
 
 // Reads a whole notebook text (valid UTF-8) into a Notebook, or returns the

@@ -15,12 +15,21 @@ namespace convert_engine::notebook::detail {
 // The record readers. Each takes the reader before a value (whitespace may
 // come first) and leaves it after the value, or throws a ReadError.
 Notebook read_notebook(JsonReader& reader, ReadOptions options = {});
-NotebookMetadata read_notebook_metadata(JsonReader& reader);
+// `empty_extra`: the other keys' values are checked, not kept.
+NotebookMetadata read_notebook_metadata(JsonReader& reader, bool empty_extra = false);
 Cell read_cell(JsonReader& reader, ReadOptions options = {});
 CellType read_cell_type(JsonReader& reader);
 CellSource read_cell_source(JsonReader& reader);
-// `empty_maps`: "data" and "metadata" objects are checked, not kept.
-CellOutput read_output(JsonReader& reader, bool empty_maps = false);
+// Which of an output's maps are checked, not kept: an object there is read
+// for its failures only and left empty.
+struct EmptyMaps {
+    bool data = false;
+    bool metadata = false;
+};
+CellOutput read_output(JsonReader& reader, EmptyMaps empty = {});
+// A map that `empty` says is not kept: an object is checked and left empty;
+// any other value fails as read_map does.
+JsonObject read_map_or_check(JsonReader& reader, bool empty);
 
 // Position of `key` among a record's declared keys, or -1.
 template <class Keys>
