@@ -2,13 +2,14 @@
 // notebook text, without Python. Prints the median time of each stage and
 // its throughput in MB/s of input bytes (1 MB = 10^6 bytes).
 //
-// usage: engine_bench NOTEBOOK [RUNS]
+// usage: engine_bench NOTEBOOK [RUNS [STAGE]]  (STAGE: run that stage only)
 //
 // Each stage runs RUNS times (default 31, at least 3) after one warm-up run;
-// every run is timed alone and the median is reported. The parsed and the
-// stripped document are freed after the clock stops; a text result is freed
+// every run is timed alone and the median is reported. "parse" reads into an
+// arena, as the module does, and frees the document inside the clock; the
+// stripped document is freed after the clock stops; a text result is freed
 // inside it (one buffer). The "call" stages do everything one module call
-// does with the text, freeing the document included.
+// does with the text, with the same read options, freeing included.
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +21,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -99,10 +101,28 @@ std::vector<Stage> stages(const std::string& text, const Notebook& document) {
     auto over_document = [&document](const char* name, std::size_t (*work)(const Notebook&)) {
         return Stage{name, [&document, work] { return std::function<void()>([&document, work] { sink = work(document); }); }};
     };
+    // Reads as the module does for `format`: into a per-call arena, maps
+    // that the format never shows left unbuilt.
+    auto call = [&text](const char* name, bool strip, std::size_t (*work)(Notebook&&)) {
+        return Stage{name, [&text, strip, work] {
+                         return std::function<void()>([&text, strip, work] {
+                             ce::notebook::Arena arena;
+                             ce::notebook::ReadOptions options;
+                             options.empty_code_output_maps = true;
+                             options.empty_metadata = !strip;
+                             options.arena = &arena;
+                             sink = work(ce::notebook::parse_notebook(text, options).value());
+                         });
+                     }};
+    };
     return {
         {"parse", [&text] {
-             auto kept = std::make_shared<std::optional<Notebook>>();
-             return std::function<void()>([&text, kept] { kept->emplace(ce::notebook::parse_notebook(text).value()); });
+             return std::function<void()>([&text] {
+                 ce::notebook::Arena arena;
+                 ce::notebook::ReadOptions options;
+                 options.arena = &arena;
+                 sink = ce::notebook::parse_notebook(text, options).value().cells.size();
+             });
          }},
         over_document("write", [](const Notebook& n) { return ce::notebook::to_vec_pretty(n).value().size(); }),
         {"strip_outputs", [&document] {
@@ -113,31 +133,23 @@ std::vector<Stage> stages(const std::string& text, const Notebook& document) {
         over_document("python", [](const Notebook& n) { return text_size(ce::converters::to_python(n)); }),
         over_document("html fragments", html_fragments),
         // What one module call does with the text, freeing included.
-        {"strip call", [&text] {
-             return std::function<void()>([&text] {
-                 auto stripped = ce::converters::strip_outputs(ce::notebook::parse_notebook(text).value());
-                 sink = ce::notebook::to_vec_pretty(stripped).value().size();
-             });
-         }},
-        {"markdown call", [&text] {
-             return std::function<void()>(
-                 [&text] { sink = text_size(ce::converters::to_markdown(ce::notebook::parse_notebook(text).value())); });
-         }},
-        {"python call", [&text] {
-             return std::function<void()>(
-                 [&text] { sink = text_size(ce::converters::to_python(ce::notebook::parse_notebook(text).value())); });
-         }},
+        call("strip call", true, [](Notebook&& n) {
+            return ce::notebook::to_vec_pretty(ce::converters::strip_outputs(std::move(n))).value().size();
+        }),
+        call("markdown call", false, [](Notebook&& n) { return text_size(ce::converters::to_markdown(n)); }),
+        call("python call", false, [](Notebook&& n) { return text_size(ce::converters::to_python(n)); }),
     };
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: engine_bench NOTEBOOK [RUNS]\n");
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: engine_bench NOTEBOOK [RUNS [STAGE]]\n");
         return 2;
     }
-    const int runs = argc == 3 ? std::max(3, std::atoi(argv[2])) : 31;
+    const int runs = argc >= 3 ? std::max(3, std::atoi(argv[2])) : 31;
+    const std::string_view only = argc == 4 ? argv[3] : "";
     const std::string text = read_file(argv[1]);
     const Notebook document = parse_or_exit(text);
     const double mb = static_cast<double>(text.size()) / 1e6;
@@ -145,6 +157,7 @@ int main(int argc, char** argv) {
     std::printf("input %zu bytes, %zu cells, median of %d runs\n", text.size(), document.cells.size(), runs);
     std::printf("%-16s %12s %12s\n", "stage", "median ms", "MB/s");
     for (const Stage& stage : stages(text, document)) {
+        if (!only.empty() && only != stage.name) continue;
         const double seconds = median_seconds(stage, runs);
         std::printf("%-16s %12.3f %12.1f\n", stage.name, seconds * 1e3, mb / seconds);
     }

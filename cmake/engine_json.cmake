@@ -1,4 +1,5 @@
 set(QC_JSON_SOURCES
+  src/convert_engine/json/arena.cpp
   src/convert_engine/json/json_value.cpp
   src/convert_engine/json/json_error.cpp
   src/convert_engine/json/messages.cpp

@@ -285,7 +285,11 @@ void check_round_trip(const nb::Notebook& notebook) {
     check(valid_utf8(text1), "to_vec_pretty result is not valid UTF-8");
     check(text1.empty() || text1.back() == '}', "to_vec_pretty: text does not end with the closing brace");
 
-    const auto reread = nb::parse_notebook(text1);
+    // Read back into an arena: a document there equals one on the heap.
+    nb::Arena arena;
+    nb::ReadOptions options;
+    options.arena = &arena;
+    const auto reread = nb::parse_notebook(text1, options);
     if (!reread.ok()) {
         fail("written notebook does not read back",
              reread.error().display() + "\n---- written text:\n" + text1);
@@ -499,6 +503,33 @@ void check_grammar(std::string_view text, const nb::JsonError* error) {
                            : syntax_message(error->message);
     if (wrong) fail("a syntax message for valid JSON", error->display());
 }
+
+// The reads that leave maps unbuilt, as the module does per format, fail
+// exactly as the full read does; otherwise Markdown and the script, which
+// never show those maps, come out the same.
+void check_partial_reads(std::string_view text, const convert_engine::Result<nb::Notebook, nb::JsonError>& full) {
+    for (const bool metadata : {false, true}) {
+        nb::Arena arena;
+        nb::ReadOptions options;
+        options.empty_code_output_maps = true;
+        options.empty_metadata = metadata;
+        options.arena = &arena;
+        const auto partial = nb::parse_notebook(text, options);
+        check(partial.ok() == full.ok(), "a partial read and the full read disagree on failing");
+        if (!full.ok()) {
+            check(partial.error().display() == full.error().display(), "a partial read fails differently",
+                  partial.error().display() + "\n---- full read:\n" + full.error().display());
+            continue;
+        }
+        const auto same = [](const cv::TextResult& a, const cv::TextResult& b) {
+            if (a.ok() != b.ok()) return false;
+            return a.ok() ? a.value() == b.value() : a.error().display() == b.error().display();
+        };
+        check(same(cv::to_markdown(partial.value()), cv::to_markdown(full.value())),
+              "a partial read changes the Markdown");
+        check(same(cv::to_python(partial.value()), cv::to_python(full.value())), "a partial read changes the script");
+    }
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -506,6 +537,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!valid_utf8(text)) return -1;  // both callers hand over UTF-8 only
 
     const auto parsed = nb::parse_notebook(text);
+    check_partial_reads(text, parsed);
     if (!parsed.ok()) {
         const nb::JsonError& error = parsed.error();
         check(error.placed(), "parse_notebook returned an unplaced error", error.message);

@@ -31,6 +31,10 @@ Outcome<std::string> convert_text(std::string_view notebook_text, std::string_vi
     notebook::ReadOptions options;
     options.empty_code_output_maps = format == "strip" || format == "markdown" || format == "python";
     options.empty_metadata = format != "strip";
+    // The document's parts live in one arena, given back at once when the
+    // call ends; it outlives the document, declared before it.
+    notebook::Arena arena;
+    options.arena = &arena;
     auto parsed = notebook::parse_notebook(notebook_text, options);
     if (!parsed) {
         return Failure::value_error("Failed to parse notebook: " + parsed.error().display());

@@ -70,21 +70,24 @@ TEST(ReaderDocuments, StringsAreDecoded) {
 TEST(ReaderDocuments, EscapesDecodeAtEveryOffset) {
     struct Escape {
         const char* literal;
-        const char* decoded;
+        std::string_view decoded;
     };
     const Escape escapes[] = {
         {R"(\")", "\""}, {R"(\\)", "\\"}, {R"(\/)", "/"},  {R"(\b)", "\b"},
         {R"(\f)", "\f"},  {R"(\n)", "\n"},   {R"(\r)", "\r"}, {R"(\t)", "\t"},
         {R"(\u00e9)", "\xC3\xA9"}, {R"(\ud83d\ude00)", "\xF0\x9F\x98\x80"},
+        {R"(\u001b)", "\x1b"}, {R"(\u0000)", std::string_view("\0", 1)}, {R"(\u07FF)", "\xDF\xBF"},
+        {R"(\uD7ff)", "\xED\x9F\xBF"}, {R"(\ue000)", "\xEE\x80\x80"}, {R"(\uffff)", "\xEF\xBF\xBF"},
     };
     for (const Escape& e : escapes) {
         for (std::size_t k = 0; k <= 40; ++k) {
             const std::string pad(k, 'x');
             // Several escapes, and one that ends the string alone.
             const std::string literal = "\"" + pad + e.literal + "y" + e.literal + e.literal + "\"";
-            const std::string decoded = pad + e.decoded + "y" + e.decoded + e.decoded;
+            const std::string d(e.decoded);
+            const std::string decoded = pad + d + "y" + d + d;
             EXPECT_EQ(metadata_value(literal), JsonValue(decoded)) << literal;
-            EXPECT_EQ(metadata_value("\"" + pad + e.literal + "\""), JsonValue(pad + e.decoded)) << literal;
+            EXPECT_EQ(metadata_value("\"" + pad + e.literal + "\""), JsonValue(pad + d)) << literal;
         }
     }
 }

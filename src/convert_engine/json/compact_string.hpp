@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "convert_engine/json/arena.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -15,15 +17,18 @@
 namespace convert_engine::notebook {
 
 // A string in 16 bytes: up to 15 bytes are held in place, a longer text on
-// the heap at its exact size. Object keys and string values are mostly
-// short, and a std::string takes twice the room. Compares as unsigned bytes,
-// like std::string. Moving it is a plain copy of its 16 bytes.
+// the heap (or in an arena, given back with it) at its exact size. Object
+// keys and string values are mostly short, and a std::string takes twice the
+// room. Compares as unsigned bytes, like std::string. Moving it is a plain
+// copy of its 16 bytes; a copy's longer text is on the heap.
 class CompactString {
 public:
     static constexpr std::size_t kInline = 15;
 
     CompactString() noexcept { raw_[kTag] = 0; }
-    CompactString(std::string_view text) { assign(text); }
+    CompactString(std::string_view text) { assign(text, nullptr); }
+    // A longer text goes to `arena` when there is one.
+    CompactString(std::string_view text, Arena* arena) { assign(text, arena); }
     CompactString(const char* text) : CompactString(std::string_view(text)) {}
     CompactString(const std::string& text) : CompactString(std::string_view(text)) {}
     CompactString(const CompactString& other) : CompactString(other.view()) {}
@@ -46,9 +51,9 @@ public:
     ~CompactString() { release(); }
 
     bool on_heap() const noexcept { return raw_[kTag] == kHeapTag; }
-    const char* data() const noexcept { return on_heap() ? heap_data() : raw_; }
+    const char* data() const noexcept { return out_of_place() ? heap_data() : raw_; }
     std::size_t size() const noexcept {
-        if (!on_heap()) return static_cast<unsigned char>(raw_[kTag]);
+        if (!out_of_place()) return static_cast<unsigned char>(raw_[kTag]);
         std::uint64_t size = 0;
         std::memcpy(&size, raw_ + sizeof(char*), sizeof size);
         return static_cast<std::size_t>(size & kSizeMask);
@@ -69,23 +74,26 @@ private:
     static_assert(std::endian::native == std::endian::little, "the tag shares the top byte of the heap size");
     static constexpr std::size_t kTag = 15;
     static constexpr char kHeapTag = static_cast<char>(0x80);
+    static constexpr char kArenaTag = static_cast<char>(0x81);
     static constexpr std::uint64_t kSizeMask = (std::uint64_t{1} << 56) - 1;
 
-    // In place: the bytes, then the size in the last byte. On the heap: the
-    // pointer, then the size in the low 7 bytes and the tag in the last.
+    // In place: the bytes, then the size in the last byte. Elsewhere: the
+    // pointer, then the size in the low 7 bytes and the tag (heap or arena)
+    // in the last.
     // Either way the 16 bytes are put together in registers and stored at
     // once: a string is usually moved right after it is made, and a 16-byte
     // load of bytes stored piecemeal stalls until those stores are done.
-    void assign(std::string_view text) {
+    void assign(std::string_view text, Arena* arena) {
         const char* s = text.data();
         const std::size_t n = text.size();
         std::uint64_t low = 0;
         std::uint64_t high = 0;
         if (n > kInline) {
-            char* bytes = new char[n];
+            char* bytes = arena != nullptr ? static_cast<char*>(arena->allocate(n, 1)) : new char[n];
             std::memcpy(bytes, s, n);
             low = reinterpret_cast<std::uintptr_t>(bytes);
-            high = static_cast<std::uint64_t>(n) | std::uint64_t{static_cast<unsigned char>(kHeapTag)} << 56;
+            const char tag = arena != nullptr ? kArenaTag : kHeapTag;
+            high = static_cast<std::uint64_t>(n) | std::uint64_t{static_cast<unsigned char>(tag)} << 56;
         } else {
             // Overlapping loads that stay within the text.
             if (n >= 8) {
@@ -118,6 +126,7 @@ private:
         std::memcpy(raw_ + sizeof low, &high, sizeof high);
 #endif
     }
+    bool out_of_place() const noexcept { return (static_cast<unsigned char>(raw_[kTag]) & 0x80U) != 0; }
     char* heap_data() const noexcept {
         char* bytes = nullptr;
         std::memcpy(&bytes, raw_, sizeof bytes);

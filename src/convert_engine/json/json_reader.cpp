@@ -302,6 +302,22 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
                 ++length;
                 continue;
             }
+            // A \uXXXX outside the surrogates (terminal colours write
+            // \u001b every few bytes); anything else goes the long way.
+            if (p[i + 1] == 'u' && n - i >= 6) {
+                int bad = 0;  // negative once a digit is not hex
+                std::uint32_t cp = 0;
+                for (std::size_t k = 2; k < 6; ++k) {
+                    const int d = hex_value(static_cast<unsigned char>(p[i + k]));
+                    bad |= d;
+                    cp = (cp << 4) | static_cast<std::uint32_t>(d & 0xF);
+                }
+                if (bad >= 0 && (cp < 0xD800 || cp > 0xDFFF)) {
+                    length += encode_utf8(dest, cp);
+                    i += 6;
+                    continue;
+                }
+            }
         } else if (!backslash && i < n && p[i] == '"') {
             pos_ = i + 1;
             break;
@@ -579,7 +595,7 @@ JsonObject JsonReader::read_map() {
     const std::size_t mark = entries_mark();
     bool first = true;
     while (object_next(first)) {
-        CompactString key(read_key());
+        CompactString key(read_key(), arena_);
         object_colon();
         JsonValue value = read_value();
         push_entry(std::move(key), std::move(value));
@@ -589,7 +605,7 @@ JsonObject JsonReader::read_map() {
 }
 
 JsonObject JsonReader::take_entries(std::size_t mark) {
-    JsonObject::Entries entries;
+    JsonObject::Entries entries{ArenaAllocator<JsonObject::value_type>(arena_)};
     open_entries_.take(mark, entries);
     return JsonObject(std::move(entries));
 }
@@ -598,7 +614,7 @@ JsonValue JsonReader::read_value() {
     switch (peek_value()) {
         case '"':
             // Straight from the text (or the scratch buffer), at its size.
-            return JsonValue(CompactString(read_string()));
+            return JsonValue(CompactString(read_string(), arena_));
         case '{':
             return JsonValue(read_map());
         case '[': {
@@ -607,7 +623,7 @@ JsonValue JsonReader::read_value() {
             bool first = true;
             while (list_next(first)) open_elements_.push(read_value());
             leave();
-            JsonArray array;
+            JsonArray array{ArenaAllocator<JsonValue>(arena_)};
             open_elements_.take(mark, array);
             return JsonValue(std::move(array));
         }

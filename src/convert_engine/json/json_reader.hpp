@@ -39,16 +39,19 @@ struct Number {
 
 // One pass over one notebook text: the offset, the nesting budget and the
 // scratch buffer for strings with escapes. Every failure is thrown as a
-// ReadError; parse_notebook turns it into a JsonError.
+// ReadError; parse_notebook turns it into a JsonError. The values it builds
+// keep their strings and containers in `arena` when given one, which must
+// then outlive them.
 class JsonReader {
 public:
     static constexpr int kBudget = 128;
 
-    explicit JsonReader(std::string_view text) noexcept : text_(text) {}
+    explicit JsonReader(std::string_view text, Arena* arena = nullptr) noexcept : text_(text), arena_(arena) {}
 
     std::string_view text() const noexcept { return text_; }
     std::size_t offset() const noexcept { return pos_; }
     int budget() const noexcept { return budget_; }
+    Arena* arena() const noexcept { return arena_; }
 
     // Skips whitespace and returns the next byte (0..255), or -1 at the end.
     int peek() noexcept {
@@ -256,6 +259,7 @@ private:
     void place_after_array_close(ReadError& e) noexcept;
 
     std::string_view text_;
+    Arena* arena_;
     std::size_t pos_ = 0;
     int budget_ = kBudget;
     std::string scratch_;

@@ -9,13 +9,14 @@
 #include <variant>
 #include <vector>
 
+#include "convert_engine/json/arena.hpp"
 #include "convert_engine/json/compact_string.hpp"
 
 namespace convert_engine::notebook {
 
 struct JsonValue;
 
-using JsonArray = std::vector<JsonValue>;
+using JsonArray = std::vector<JsonValue, ArenaAllocator<JsonValue>>;
 
 // A JSON object: its entries in one flat vector, kept in ascending unsigned
 // byte order of the keys, each key once. Look-ups are binary
@@ -24,7 +25,7 @@ using JsonArray = std::vector<JsonValue>;
 class JsonObject {
 public:
     using value_type = std::pair<CompactString, JsonValue>;
-    using Entries = std::vector<value_type>;
+    using Entries = std::vector<value_type, ArenaAllocator<value_type>>;
     using iterator = Entries::iterator;
     using const_iterator = Entries::const_iterator;
 
@@ -45,6 +46,8 @@ public:
     const_iterator find(std::string_view key) const noexcept;
     // The value under `key`; std::out_of_range when there is none.
     const JsonValue& at(std::string_view key) const;
+    // Where the entries are held: an arena, or the heap.
+    Entries::allocator_type get_allocator() const noexcept { return entries_.get_allocator(); }
 
     friend bool operator==(const JsonObject& a, const JsonObject& b);
 
@@ -57,27 +60,53 @@ private:
     Entries entries_;
 };
 
-// An array or object inside a JsonValue, held on the heap so that a value
-// takes 24 bytes whatever it holds. Copying copies the contents.
+// An array or object inside a JsonValue, held apart so that a value takes
+// 24 bytes whatever it holds: in the arena that holds the contents' own
+// storage, else on the heap. Copying copies the contents, to the heap.
 template <class T>
 class Boxed {
 public:
-    Boxed(T contents) : held_(std::make_unique<T>(std::move(contents))) {}
-    Boxed(const Boxed& other) : held_(other.held_ ? std::make_unique<T>(*other) : nullptr) {}
-    Boxed(Boxed&&) noexcept = default;
+    Boxed(T contents) {
+        Arena* arena = contents.get_allocator().arena();
+        if (arena != nullptr) {
+            held_ = ::new (arena->allocate(sizeof(T), alignof(T))) T(std::move(contents));
+            in_arena_ = true;
+        } else {
+            held_ = new T(std::move(contents));
+        }
+    }
+    Boxed(const Boxed& other) : held_(other.held_ != nullptr ? new T(*other) : nullptr) {}
+    Boxed(Boxed&& other) noexcept : held_(std::exchange(other.held_, nullptr)), in_arena_(other.in_arena_) {}
     Boxed& operator=(const Boxed& other) {
-        if (this != &other) held_ = Boxed(other).held_;
+        if (this != &other) *this = Boxed(other);
         return *this;
     }
-    Boxed& operator=(Boxed&&) noexcept = default;
-    ~Boxed() = default;
+    Boxed& operator=(Boxed&& other) noexcept {
+        if (this != &other) {
+            release();
+            held_ = std::exchange(other.held_, nullptr);
+            in_arena_ = other.in_arena_;
+        }
+        return *this;
+    }
+    ~Boxed() { release(); }
 
     T& operator*() noexcept { return *held_; }
     const T& operator*() const noexcept { return *held_; }
     friend bool operator==(const Boxed& a, const Boxed& b) { return *a == *b; }
 
 private:
-    std::unique_ptr<T> held_;
+    void release() noexcept {
+        if (held_ == nullptr) return;
+        if (in_arena_) {
+            held_->~T();
+        } else {
+            delete held_;
+        }
+    }
+
+    T* held_ = nullptr;
+    bool in_arena_ = false;
 };
 
 // A generic JSON value. Numbers keep the kind they were read as: unsigned

@@ -43,7 +43,8 @@ public:
 
     // Moves the items from `mark` to the top onto the end of `out`, in
     // order, and pops them.
-    void take(std::size_t mark, std::vector<T>& out) {
+    template <class Allocator>
+    void take(std::size_t mark, std::vector<T, Allocator>& out) {
         out.reserve(out.size() + (size_ - mark));
         const std::size_t mark_block = block_of(mark);
         const std::size_t top_block = size_ == 0 ? 0 : block_of(size_ - 1);

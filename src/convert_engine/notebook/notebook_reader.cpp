@@ -57,7 +57,7 @@ Notebook read_notebook(JsonReader& r, ReadOptions options) {
 }  // namespace detail
 
 Result<Notebook, JsonError> parse_notebook(std::string_view text, ReadOptions options) {
-    detail::JsonReader reader(text);
+    detail::JsonReader reader(text, options.arena);
     try {
         Notebook notebook = detail::read_notebook(reader, options);
         if (reader.peek() >= 0) reader.fail_syntax(reader.offset(), ErrorKind::TrailingCharacters);

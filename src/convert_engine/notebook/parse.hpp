@@ -17,6 +17,10 @@ struct ReadOptions {
     // and languageInfo) and every output's "metadata" map are read for their
     // failures only and left empty. For a caller that never shows them.
     bool empty_metadata = false;
+    // Where the document keeps its strings and containers: an arena, which
+    // must outlive the document and every part moved out of it, or none
+    // for the heap.
+    Arena* arena = nullptr;
 };
 
 // Reads a whole notebook text (valid UTF-8) into a Notebook, or returns the

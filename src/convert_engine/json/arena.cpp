@@ -1,0 +1,66 @@
+#include "convert_engine/json/arena.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include <sys/mman.h>
+
+namespace convert_engine::notebook {
+
+namespace {
+
+constexpr std::size_t kFirstChunk = std::size_t{8} << 10;
+constexpr std::size_t kLargestChunk = std::size_t{1} << 20;
+// A chunk this large is mapped from the system, so that its pages go back
+// the moment the arena goes instead of staying with the heap.
+constexpr std::size_t kMappedChunk = std::size_t{1} << 20;
+
+}  // namespace
+
+Arena::~Arena() {
+    for (Chunk* chunk = chunks_; chunk != nullptr;) {
+        Chunk* next = chunk->next;
+        if (chunk->mapped) {
+            munmap(chunk, chunk->size);
+        } else {
+            std::free(chunk);
+        }
+        chunk = next;
+    }
+}
+
+Arena::Chunk* Arena::new_chunk(std::size_t size) {
+    const bool mapped = size >= kMappedChunk;
+    void* memory = nullptr;
+    if (mapped) {
+        memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED) throw std::bad_alloc();
+    } else {
+        memory = std::malloc(size);
+        if (memory == nullptr) throw std::bad_alloc();
+    }
+    Chunk* chunk = ::new (memory) Chunk{chunks_, size, mapped};
+    chunks_ = chunk;
+    return chunk;
+}
+
+void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
+    const std::size_t room = sizeof(Chunk) + align + bytes;
+    if (room < bytes) throw std::bad_alloc();
+    if (next_size_ == 0) next_size_ = kFirstChunk;
+    if (room > next_size_ / 2) {
+        // A large piece gets a chunk of its own; the current one goes on
+        // serving the small pieces.
+        Chunk* chunk = new_chunk(room);
+        auto at = reinterpret_cast<std::uintptr_t>(chunk + 1);
+        at += (align - at % align) % align;
+        return reinterpret_cast<void*>(at);
+    }
+    Chunk* chunk = new_chunk(next_size_);
+    cursor_ = reinterpret_cast<char*>(chunk + 1);
+    end_ = reinterpret_cast<char*>(chunk) + next_size_;
+    next_size_ = std::min(next_size_ * 2, kLargestChunk);
+    return allocate(bytes, align);
+}
+
+}  // namespace convert_engine::notebook
