@@ -130,6 +130,25 @@ TEST(ReaderOutputs, EmptiedMapsFailAndReadAsFullRead) {
         {code(R"(["display_data",{},{"m":1e999}])"), true, false},
         {code(R"(["display_data",{"a":1},{},{"x":"\ud800"}])"), true, false},
         {code(R"({"output_type":"display_data","data":{"a":1)"), true, false},
+        // Tracebacks.
+        {code(R"({"output_type":"error","ename":"E","evalue":"v","traceback":["\u001b[0;31mE\u001b[0m","b"]})"),
+         false, true},
+        {code(R"(["error","E","v",[]])"), false, false},
+        {code(R"({"output_type":"error","ename":"E","evalue":"v","traceback":["a",1.5,"b",{"c":2}]})"), true, false},
+        {code(R"({"output_type":"error","ename":"E","evalue":"v","traceback":["a","\ud800",1]})"), true, false},
+        {code(R"({"output_type":"error","ename":"E","evalue":"v","traceback":[[],"\q"]})"), true, false},
+        {code(R"({"output_type":"error","ename":"E","evalue":"v","traceback":"a"})"), true, false},
+        {code(R"({"output_type":"error","ename":"E","evalue":"v","traceback":[)" + deep + "]}"), true, false},
+        // Stream texts, in both forms.
+        {code(R"({"output_type":"stream","name":"stdout","text":["a\n","\u001b[0m\t\"",""]})"), false, true},
+        {code(R"(["stream","stderr","x\ud83d\ude00y"])"), false, true},
+        {code(R"({"output_type":"stream","name":"stdout","text":["a",1]})"), true, false},
+        {code(R"({"output_type":"stream","name":"stdout","text":[1,"\ud800"]})"), true, false},
+        {code(R"({"output_type":"stream","name":"stdout","text":["a","\ud800"]})"), true, false},
+        {code(R"({"output_type":"stream","name":"stdout","text":{"a":"b"}})"), true, false},
+        {code(R"({"output_type":"stream","name":"stdout","text":"a\x"})"), true, false},
+        {code(R"({"output_type":"stream","name":"stdout","text":["a\n",]})"), true, false},
+        {code(R"({"output_type":"stream","name":"stdout","text":["a"  "b"]})"), true, false},
         // The kind comes after the outputs, or is not code: read in full.
         {R"([{"outputs":[{"output_type":"display_data","data":{"a":1}}],"cell_type":"code","source":""}])", false,
          false},
@@ -145,6 +164,8 @@ TEST(ReaderOutputs, EmptiedMapsFailAndReadAsFullRead) {
             for (Output& output : expected.cells.at(0).outputs) {
                 if (auto* d = std::get_if<Output::DisplayData>(&output.value)) d->data = d->metadata = {};
                 if (auto* e = std::get_if<Output::ExecuteResult>(&output.value)) e->data = e->metadata = {};
+                if (auto* t = std::get_if<Output::Stream>(&output.value)) t->text = {};
+                if (auto* e = std::get_if<Output::Error>(&output.value)) e->traceback = {};
             }
         });
     }

@@ -27,6 +27,19 @@ int hex_value(unsigned char c) noexcept {
     return -1;
 }
 
+// The code point of the 4 hex digits at `p` when it is no surrogate, else
+// -1 (also when a digit is not hex).
+std::int32_t plain_code_point(const char* p) noexcept {
+    int bad = 0;  // negative once a digit is not hex
+    std::int32_t cp = 0;
+    for (int k = 0; k < 4; ++k) {
+        const int d = hex_value(static_cast<unsigned char>(p[k]));
+        bad |= d;
+        cp = (cp << 4) | (d & 0xF);
+    }
+    return bad < 0 || (cp >= 0xD800 && cp <= 0xDFFF) ? -1 : cp;
+}
+
 std::size_t encode_utf8(char* buf, std::uint32_t cp) noexcept {
     if (cp < 0x80) {
         buf[0] = static_cast<char>(cp);
@@ -305,15 +318,9 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
             // A \uXXXX outside the surrogates (terminal colours write
             // \u001b every few bytes); anything else goes the long way.
             if (p[i + 1] == 'u' && n - i >= 6) {
-                int bad = 0;  // negative once a digit is not hex
-                std::uint32_t cp = 0;
-                for (std::size_t k = 2; k < 6; ++k) {
-                    const int d = hex_value(static_cast<unsigned char>(p[i + k]));
-                    bad |= d;
-                    cp = (cp << 4) | static_cast<std::uint32_t>(d & 0xF);
-                }
-                if (bad >= 0 && (cp < 0xD800 || cp > 0xDFFF)) {
-                    length += encode_utf8(dest, cp);
+                const std::int32_t cp = plain_code_point(p + i + 2);
+                if (cp >= 0) {
+                    length += encode_utf8(dest, static_cast<std::uint32_t>(cp));
                     i += 6;
                     continue;
                 }
@@ -398,6 +405,29 @@ void JsonReader::skip_string() {
             case 'u': read_hex4(); break;
             default: fail_at_point(pos_, ErrorKind::InvalidEscape);
         }
+        i = pos_;
+    }
+}
+
+void JsonReader::check_string() {
+    const char* p = text_.data();
+    const std::size_t n = text_.size();
+    std::size_t i = pos_ + 1;
+    char unused[4];
+    for (;;) {
+        i = find_json_string_special(p, i, n);
+        if (i + 1 < n && p[i] == '\\') {
+            if (kShortEscapes[static_cast<unsigned char>(p[i + 1])] != '\0') {
+                i += 2;
+                continue;
+            }
+            if (p[i + 1] == 'u' && n - i >= 6 && plain_code_point(p + i + 2) >= 0) {
+                i += 6;
+                continue;
+            }
+        }
+        if (!at_escape(i)) return;
+        decode_escape(unused);
         i = pos_;
     }
 }
@@ -582,6 +612,31 @@ std::optional<std::string> JsonReader::read_joined_text() {
     return std::string(lines_);
 }
 
+bool JsonReader::check_joined_text() {
+    const int c = peek_value();
+    if (c == '"') {
+        check_string();
+        return true;
+    }
+    if (c != '[') {
+        check_value();
+        return false;
+    }
+    enter();
+    bool all_strings = true;
+    bool first = true;
+    while (list_next(first)) {
+        if (peek() == '"') {
+            check_string();
+        } else {
+            all_strings = false;
+            check_value();
+        }
+    }
+    leave();
+    return all_strings;
+}
+
 bool JsonReader::take_null() {
     if (peek() != 'n') return false;
     ++pos_;
@@ -658,13 +713,13 @@ JsonValue JsonReader::read_value() {
 void JsonReader::check_value() {
     switch (peek_value()) {
         case '"':
-            read_string();
+            check_string();
             return;
         case '{': {
             enter();
             bool first = true;
             while (object_next(first)) {
-                read_key();
+                check_string();
                 object_colon();
                 check_value();
             }

@@ -174,6 +174,9 @@ public:
     // out once at their exact size. Any other value is read whole and gives
     // nullopt.
     std::optional<std::string> read_joined_text();
+    // Reads as read_joined_text() does, with the same failures at the same
+    // points, but builds nothing: whether the value was a text.
+    bool check_joined_text();
     // The optional-value rule: true (and null consumed) when a null is next.
     bool take_null();
     JsonObject read_map();
@@ -187,6 +190,9 @@ public:
     // Reads a value as read_value() does, with the same failures at the same
     // points, but builds nothing: for values the caller drops.
     void check_value();
+    // At a quote: a string read for its failures only, escapes checked
+    // exactly as they would be decoded, surrogate pairs included.
+    void check_string();
     // Throws a value away: valid JSON only, no budget, no conversions.
     void skip_value();
 

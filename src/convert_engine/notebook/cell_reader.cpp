@@ -27,7 +27,7 @@ void read_cell_field(JsonReader& r, Cell& cell, std::size_t index, ReadOptions o
         case 4: cell.execution_count = read_optional_value(r); break;
         default: {
             const bool code_maps = options.empty_code_output_maps && code;
-            const EmptyMaps empty{code_maps, code_maps || options.empty_metadata};
+            const EmptyMaps empty{code_maps, code_maps || options.empty_metadata, code_maps};
             r.read_list([&] { cell.outputs.push_back(read_output(r, empty)); });
             break;
         }

@@ -32,6 +32,7 @@ constexpr std::array<std::string_view, 8> kFields = {"name",  "text",   "data", 
 constexpr std::size_t kText = 1;
 constexpr std::size_t kData = 2;
 constexpr std::size_t kMetadata = 3;
+constexpr std::size_t kTraceback = 7;
 
 // A kept entry (object form) or element (array form). A text field holds
 // its lines joined as they were read in `text`, or none when the value was
@@ -74,6 +75,25 @@ private:
     std::size_t size_ = 0;
 };
 
+// A list whose strings are checked, not kept: only its first element that
+// is no string is, whose type the second step reports.
+JsonArray check_text_list(JsonReader& r) {
+    JsonArray kept{ArenaAllocator<JsonValue>(r.arena())};
+    r.enter();
+    bool first = true;
+    while (r.list_next(first)) {
+        if (r.peek() == '"') {
+            r.check_string();
+        } else if (kept.empty()) {
+            kept.push_back(r.read_value());
+        } else {
+            r.check_value();
+        }
+    }
+    r.leave();
+    return kept;
+}
+
 // An object under a map that `empty` names is checked and kept empty; any
 // other value is kept whole, as its type message describes it.
 Held read_held(JsonReader& r, std::size_t field, EmptyMaps empty) {
@@ -82,6 +102,10 @@ Held read_held(JsonReader& r, std::size_t field, EmptyMaps empty) {
     if (unkept && r.peek_value() == '{') {
         r.check_value();
         held.value = JsonValue(JsonObject());
+    } else if (field == kText && empty.text) {
+        held.not_text = !r.check_joined_text();
+    } else if (field == kTraceback && empty.text && r.peek_value() == '[') {
+        held.value = check_text_list(r);
     } else if (field == kText) {
         std::optional<std::string> text = r.read_joined_text();
         if (text) held.text = std::move(*text);

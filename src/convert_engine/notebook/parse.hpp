@@ -9,9 +9,10 @@
 namespace convert_engine::notebook {
 
 struct ReadOptions {
-    // The outputs of code cells keep their "data" and "metadata" maps empty:
-    // their contents are read for their failures only, which stay those of
-    // a full read. For a caller that throws those outputs away.
+    // The outputs of code cells keep their "data" and "metadata" maps and
+    // their stream texts empty: their contents are read for their failures
+    // only, which stay those of a full read. For a caller that throws those
+    // outputs away.
     bool empty_code_output_maps = false;
     // Cell metadata, the notebook metadata's other keys (all but kernelInfo
     // and languageInfo) and every output's "metadata" map are read for their

@@ -20,11 +20,13 @@ NotebookMetadata read_notebook_metadata(JsonReader& reader, bool empty_extra = f
 Cell read_cell(JsonReader& reader, ReadOptions options = {});
 CellType read_cell_type(JsonReader& reader);
 CellSource read_cell_source(JsonReader& reader);
-// Which of an output's maps are checked, not kept: an object there is read
-// for its failures only and left empty.
+// Which of an output's fields are checked, not kept: an object under a map,
+// or a stream's text or an error's traceback (`text`), is read for its
+// failures only and left empty.
 struct EmptyMaps {
     bool data = false;
     bool metadata = false;
+    bool text = false;
 };
 CellOutput read_output(JsonReader& reader, EmptyMaps empty = {});
 // A map that `empty` says is not kept: an object is checked and left empty;
