@@ -3,43 +3,29 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include <sys/mman.h>
-
 namespace convert_engine::notebook {
 
 namespace {
 
 constexpr std::size_t kFirstChunk = std::size_t{8} << 10;
 constexpr std::size_t kLargestChunk = std::size_t{1} << 20;
-// A chunk this large is mapped from the system, so that its pages go back
-// the moment the arena goes instead of staying with the heap.
-constexpr std::size_t kMappedChunk = std::size_t{1} << 20;
 
 }  // namespace
 
 Arena::~Arena() {
     for (Chunk* chunk = chunks_; chunk != nullptr;) {
         Chunk* next = chunk->next;
-        if (chunk->mapped) {
-            munmap(chunk, chunk->size);
-        } else {
-            std::free(chunk);
-        }
+        std::free(chunk);
         chunk = next;
     }
 }
 
+// From the heap, large chunks included: the heap maps those from the system
+// and hands back what repeated calls leave warm.
 Arena::Chunk* Arena::new_chunk(std::size_t size) {
-    const bool mapped = size >= kMappedChunk;
-    void* memory = nullptr;
-    if (mapped) {
-        memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED) throw std::bad_alloc();
-    } else {
-        memory = std::malloc(size);
-        if (memory == nullptr) throw std::bad_alloc();
-    }
-    Chunk* chunk = ::new (memory) Chunk{chunks_, size, mapped};
+    void* memory = std::malloc(size);
+    if (memory == nullptr) throw std::bad_alloc();
+    Chunk* chunk = ::new (memory) Chunk{chunks_, size};
     chunks_ = chunk;
     return chunk;
 }

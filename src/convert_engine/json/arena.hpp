@@ -37,7 +37,6 @@ private:
     struct Chunk {
         Chunk* next;
         std::size_t size;  // the whole chunk, this header included
-        bool mapped;
     };
 
     void* allocate_slow(std::size_t bytes, std::size_t align);
