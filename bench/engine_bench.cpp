@@ -108,7 +108,7 @@ std::vector<Stage> stages(const std::string& text, const Notebook& document) {
                          return std::function<void()>([&text, strip, work] {
                              ce::notebook::Arena arena;
                              ce::notebook::ReadOptions options;
-                             options.empty_code_output_maps = true;
+                             options.drop_code_outputs = true;
                              options.empty_metadata = !strip;
                              options.arena = &arena;
                              sink = work(ce::notebook::parse_notebook(text, options).value());

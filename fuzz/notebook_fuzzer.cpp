@@ -511,7 +511,7 @@ void check_partial_reads(std::string_view text, const convert_engine::Result<nb:
     for (const bool metadata : {false, true}) {
         nb::Arena arena;
         nb::ReadOptions options;
-        options.empty_code_output_maps = true;
+        options.drop_code_outputs = true;
         options.empty_metadata = metadata;
         options.arena = &arena;
         const auto partial = nb::parse_notebook(text, options);

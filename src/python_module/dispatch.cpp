@@ -26,10 +26,10 @@ Outcome<std::string> text_or_failure(converters::TextResult result, const char* 
 Outcome<std::string> convert_text(std::string_view notebook_text, std::string_view format,
                                   const std::optional<std::string>& title) {
     // Strip drops the outputs of code cells, and Markdown and the script
-    // never show them: only the page needs their bundles built. Only strip
-    // writes metadata back.
+    // never show them: only the page needs them. Only strip writes metadata
+    // back.
     notebook::ReadOptions options;
-    options.empty_code_output_maps = format == "strip" || format == "markdown" || format == "python";
+    options.drop_code_outputs = format == "strip" || format == "markdown" || format == "python";
     options.empty_metadata = format != "strip";
     // The document's parts live in one arena, given back at once when the
     // call ends; it outlives the document, declared before it.

@@ -26,9 +26,12 @@ void read_cell_field(JsonReader& r, Cell& cell, std::size_t index, ReadOptions o
         case 3: cell.id = read_optional_text(r); break;
         case 4: cell.execution_count = read_optional_value(r); break;
         default: {
-            const bool code_maps = options.empty_code_output_maps && code;
-            const EmptyMaps empty{code_maps, code_maps || options.empty_metadata, code_maps};
-            r.read_list([&] { cell.outputs.push_back(read_output(r, empty)); });
+            const bool drop = options.drop_code_outputs && code;
+            const EmptyMaps empty{drop, drop || options.empty_metadata, drop};
+            r.read_list([&] {
+                CellOutput output = read_output(r, empty);
+                if (!drop) cell.outputs.push_back(std::move(output));
+            });
             break;
         }
     }

@@ -9,11 +9,10 @@
 namespace convert_engine::notebook {
 
 struct ReadOptions {
-    // The outputs of code cells keep their "data" and "metadata" maps and
-    // their stream texts empty: their contents are read for their failures
-    // only, which stay those of a full read. For a caller that throws those
-    // outputs away.
-    bool empty_code_output_maps = false;
+    // The outputs of code cells are read for their failures only, which
+    // stay those of a full read, and not kept: their maps and texts are
+    // not even built. For a caller that throws those outputs away.
+    bool drop_code_outputs = false;
     // Cell metadata, the notebook metadata's other keys (all but kernelInfo
     // and languageInfo) and every output's "metadata" map are read for their
     // failures only and left empty. For a caller that never shows them.
