@@ -214,3 +214,27 @@ TEST(ReaderDocuments, ObjectsOfAnySizeKeepKeyOrderAndTheLastRepeat) {
 }
 
 }  // namespace
+
+namespace {
+
+// A list-form text is allocated once at its joined size: whatever its
+// escapes and spacing, the source ends with no more room than the decoder's
+// overshoot (a doubling buffer would hold up to twice the text).
+TEST(ReaderDocuments, ListFormTextsAreSizedOnce) {
+    const std::string_view lines[] = {
+        R"("plain line\n")", R"("tab\tquote\"back\\slash\/")", R"("\u00e9\u20ac\u001b[0m")",
+        R"("pair \ud83d\ude00 end")", R"("no line end")", R"("")",
+    };
+    for (const std::string_view line : lines) {
+        for (const char* separator : {",", " , ", ",\n  ", "\t,\r\n"}) {
+            std::string list = "[";
+            for (int i = 0; i < 4000; ++i) list += (i == 0 ? "" : separator) + std::string(line);
+            list += " ]";
+            const Notebook nb = read(with_cells(R"({"cell_type":"markdown","source":)" + list + "}"));
+            const std::string& text = nb.cells.at(0).source.text;
+            EXPECT_LE(text.capacity(), text.size() + 64) << line << " | " << separator;
+        }
+    }
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <limits>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 
@@ -27,17 +28,23 @@ int hex_value(unsigned char c) noexcept {
     return -1;
 }
 
-// The code point of the 4 hex digits at `p` when it is no surrogate, else
-// -1 (also when a digit is not hex).
-std::int32_t plain_code_point(const char* p) noexcept {
+// The value of the 4 hex digits at `p`, or -1 when one is not hex.
+std::int32_t hex4_value(const char* p) noexcept {
     int bad = 0;  // negative once a digit is not hex
-    std::int32_t cp = 0;
+    std::int32_t value = 0;
     for (int k = 0; k < 4; ++k) {
         const int d = hex_value(static_cast<unsigned char>(p[k]));
         bad |= d;
-        cp = (cp << 4) | (d & 0xF);
+        value = (value << 4) | (d & 0xF);
     }
-    return bad < 0 || (cp >= 0xD800 && cp <= 0xDFFF) ? -1 : cp;
+    return bad < 0 ? -1 : value;
+}
+
+// The code point of the 4 hex digits at `p` when it is no surrogate, else
+// -1 (also when a digit is not hex).
+std::int32_t plain_code_point(const char* p) noexcept {
+    const std::int32_t cp = hex4_value(p);
+    return cp >= 0xD800 && cp <= 0xDFFF ? -1 : cp;
 }
 
 std::size_t encode_utf8(char* buf, std::uint32_t cp) noexcept {
@@ -272,12 +279,15 @@ void JsonReader::append_string_slow(std::string& out, std::size_t start, std::si
     const std::size_t n = text_.size();
     // Room for a whole block and an escape after its plain bytes.
     constexpr std::size_t kRoom = 2 * StringBlock::kSize;
+    static_assert(kDecodeOvershoot == 2 * kRoom);
     std::size_t length = out.size();
     out.resize(length + (i - start) + 2 * kRoom);
     std::memcpy(out.data() + length, p + start, i - start);
     length += i - start;
     for (;;) {
-        if (out.size() - length < kRoom) out.resize(std::max(out.size() * 2, length + kRoom));
+        // Within the capacity when there is room (a text sized in advance),
+        // else doubling.
+        if (out.size() - length < kRoom) out.resize(std::max(length + kRoom, std::min(out.size() * 2, out.capacity())));
         char* dest = out.data() + length;
         bool backslash = false;
         if (i + StringBlock::kSize <= n) {
@@ -601,6 +611,12 @@ std::optional<std::string> JsonReader::read_joined_text() {
     bool first = true;
     while (list_next(first)) {
         if (all_strings && peek() == '"') {
+            // A long text is given room for all the rest of the input at
+            // once instead of doubling its way there: the room is only
+            // address space until written, and doubling would copy and
+            // first-touch its pages twice over.
+            if (lines_.capacity() - lines_.size() < kLongText && lines_.size() >= kLongText)
+                lines_.reserve(lines_.size() + (text_.size() - pos_) + kDecodeOvershoot);
             append_string(lines_);
         } else {
             all_strings = false;
@@ -609,6 +625,9 @@ std::optional<std::string> JsonReader::read_joined_text() {
     }
     leave();
     if (!all_strings) return std::nullopt;
+    // A long text leaves with its buffer, whose room past the text was
+    // never written to; a short one is copied out at its size.
+    if (lines_.size() >= kLongText) return std::exchange(lines_, std::string());
     return std::string(lines_);
 }
 

@@ -45,6 +45,10 @@ struct Number {
 class JsonReader {
 public:
     static constexpr int kBudget = 128;
+    // How far past the decoded bytes the block decoder may write.
+    static constexpr std::size_t kDecodeOvershoot = 64;
+    // A joined text this long stops growing by doubling.
+    static constexpr std::size_t kLongText = std::size_t{1} << 20;
 
     explicit JsonReader(std::string_view text, Arena* arena = nullptr) noexcept : text_(text), arena_(arena) {}
 
