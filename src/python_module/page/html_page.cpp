@@ -2,7 +2,9 @@
 // API. The caller holds the interpreter lock.
 #include "python_module/page/html_page.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -272,6 +274,108 @@ std::size_t page_size_estimate(const notebook::Notebook& document, std::string_v
     return size;
 }
 
+// ---- the page as a str ------------------------------------------------------
+//
+// Builds the page's str from the pieces as they come, each copied once into
+// one growing str: no piece outlives its turn, and the page is not encoded
+// to UTF-8 and decoded back. The str starts with the estimated size and the
+// narrowest kind, and takes a wider kind when a piece needs it, so the
+// finished str is the one the pieces joined would give.
+class StrBuilder {
+public:
+    explicit StrBuilder(std::size_t estimate) noexcept
+        : capacity_(static_cast<Py_ssize_t>(std::min<std::size_t>(std::max<std::size_t>(estimate, 1), kLargest))) {}
+
+    // False with a Python exception set.
+    bool append(PyObject* piece) {
+        if (!PyUnicode_Check(piece)) {
+            PyErr_BadArgument();
+            return false;
+        }
+        const Py_ssize_t size = PyUnicode_GET_LENGTH(piece);
+        if (size == 0) {
+            return true;
+        }
+        const Py_UCS4 widest = PyUnicode_MAX_CHAR_VALUE(piece);
+        // A lone surrogate has no UTF-8 form: the page fails on it as the
+        // UTF-8 of the piece would, with the same UnicodeEncodeError.
+        if (widest > 0xFF && has_surrogate(piece)) {
+            PyUnicode_AsUTF8AndSize(piece, nullptr);
+            return false;
+        }
+        if (!make_room(size, widest)) {
+            return false;
+        }
+        const int kind = PyUnicode_KIND(text_.get());
+        if (PyUnicode_KIND(piece) == kind) {
+            std::memcpy(static_cast<char*>(PyUnicode_DATA(text_.get())) + length_ * kind, PyUnicode_DATA(piece),
+                        static_cast<std::size_t>(size) * static_cast<std::size_t>(kind));
+        } else if (PyUnicode_CopyCharacters(text_.get(), length_, piece, 0, size) < 0) {
+            return false;
+        }
+        length_ += size;
+        return true;
+    }
+
+    // The page, cut to its length; null with a Python exception set.
+    PyRef finish() {
+        if (!text_) {
+            return PyRef::steal(PyUnicode_New(0, 0));
+        }
+        return resized(length_) ? std::move(text_) : PyRef();
+    }
+
+private:
+    static constexpr std::size_t kLargest = PY_SSIZE_T_MAX / 8;
+
+    static bool has_surrogate(PyObject* piece) {
+        const int kind = PyUnicode_KIND(piece);
+        const void* data = PyUnicode_DATA(piece);
+        for (Py_ssize_t i = 0, size = PyUnicode_GET_LENGTH(piece); i < size; ++i) {
+            if (Py_UNICODE_IS_SURROGATE(PyUnicode_READ(kind, data, i))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Room for `size` more characters, of up to `widest`.
+    bool make_room(Py_ssize_t size, Py_UCS4 widest) {
+        const Py_ssize_t needed = length_ + size;
+        const bool wider = !text_ || widest > maxchar_;
+        if (!wider && needed <= capacity_) {
+            return true;
+        }
+        if (needed > capacity_) {
+            capacity_ = capacity_ <= static_cast<Py_ssize_t>(kLargest) / 2 ? std::max(needed, 2 * capacity_) : needed;
+        }
+        if (!wider) {
+            return resized(capacity_);
+        }
+        const Py_UCS4 maxchar = std::max(widest, maxchar_);
+        PyRef made = PyRef::steal(PyUnicode_New(capacity_, maxchar));
+        if (!made || (length_ > 0 && PyUnicode_CopyCharacters(made.get(), 0, text_.get(), 0, length_) < 0)) {
+            return false;
+        }
+        text_ = std::move(made);
+        maxchar_ = maxchar;
+        return true;
+    }
+
+    // The str resized in place (it is this builder's alone).
+    bool resized(Py_ssize_t size) {
+        PyObject* text = text_.release();
+        const int result = PyUnicode_Resize(&text, size);
+        text_ = PyRef::steal(text);
+        return result == 0;
+    }
+
+    PyRef text_;
+    Py_ssize_t length_ = 0;
+    Py_ssize_t capacity_;
+    Py_UCS4 maxchar_ = 0x7F;
+};
+
 // ---- failures ------------------------------------------------------------
 
 long int_attribute(PyObject* object, const char* name) {
@@ -447,7 +551,54 @@ convert_engine::Result<PageRenderer*, ConvertError> page_renderer() {
     return renderer;
 }
 
+// Renders the page and hands each piece of it (a str) to `take` as it comes;
+// a piece is let go once taken. False when a step failed, with the failure
+// pending in the interpreter.
+template <class Take>
+bool render_pieces(const PageRenderer& renderer, const notebook::Notebook& notebook, std::string_view title,
+                   Take&& take) {
+    PyRef cells = open_cells(renderer, notebook);
+    if (!cells) {
+        return false;
+    }
+    const CellsClose close{cells.get()};
+    // The title goes into the page as escaped text, like every other text.
+    PyRef context = PyRef::steal(PyDict_New());
+    if (!context || !set_item(context.get(), renderer.keys[Title], str_from(converters::html_escape(title))) ||
+        !set_item(context.get(), renderer.keys[Cells], PyRef::borrow(cells.get()))) {
+        return false;
+    }
+    PyRef pieces = PyRef::steal(PyObject_CallOneArg(renderer.generate.get(), context.get()));
+    if (!pieces) {
+        return false;
+    }
+    for (;;) {
+        PyRef piece = PyRef::steal(PyIter_Next(pieces.get()));
+        if (!piece) {
+            return PyErr_Occurred() == nullptr;
+        }
+        if (!take(piece.get())) {
+            return false;
+        }
+    }
+}
+
 }  // namespace
+
+convert_engine::Result<PyRef, ConvertError> html_page(const notebook::Notebook& notebook, std::string_view title) {
+    auto found = page_renderer();
+    if (!found) {
+        return std::move(found).error();
+    }
+    const PageRenderer& renderer = *found.value();
+    StrBuilder page(page_size_estimate(notebook, title));
+    PyRef made;
+    if (!render_pieces(renderer, notebook, title, [&page](PyObject* piece) { return page.append(piece); }) ||
+        !(made = page.finish())) {
+        return take_failure(renderer.errors, renderer.template_filename.get());
+    }
+    return made;
+}
 
 }  // namespace python_module::page
 
@@ -461,40 +612,19 @@ TextResult to_html(const notebook::Notebook& notebook, std::string_view title) {
         return std::move(found).error();
     }
     const PageRenderer& renderer = *found.value();
-    auto failure = [&renderer] { return take_failure(renderer.errors, renderer.template_filename.get()); };
-
-    PyRef cells = open_cells(renderer, notebook);
-    if (!cells) {
-        return failure();
-    }
-    const CellsClose close{cells.get()};
-    // The title goes into the page as escaped text, like every other text.
-    PyRef context = PyRef::steal(PyDict_New());
-    if (!context || !set_item(context.get(), renderer.keys[Title], str_from(html_escape(title))) ||
-        !set_item(context.get(), renderer.keys[Cells], PyRef::borrow(cells.get()))) {
-        return failure();
-    }
     std::string out;
     out.reserve(page_size_estimate(notebook, title));
-    // The page comes piece by piece; each piece is let go once copied.
-    PyRef pieces = PyRef::steal(PyObject_CallOneArg(renderer.generate.get(), context.get()));
-    if (!pieces) {
-        return failure();
-    }
-    for (;;) {
-        PyRef piece = PyRef::steal(PyIter_Next(pieces.get()));
-        if (!piece) {
-            break;
-        }
+    const bool rendered = render_pieces(renderer, notebook, title, [&out](PyObject* piece) {
         Py_ssize_t size = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(piece.get(), &size);
+        const char* data = PyUnicode_AsUTF8AndSize(piece, &size);
         if (data == nullptr) {
-            return failure();
+            return false;
         }
         out.append(data, static_cast<std::size_t>(size));
-    }
-    if (PyErr_Occurred() != nullptr) {
-        return failure();
+        return true;
+    });
+    if (!rendered) {
+        return take_failure(renderer.errors, renderer.template_filename.get());
     }
     return out;
 }

@@ -3,6 +3,16 @@
 #include <string_view>
 
 #include "convert_engine/converters/text_conversions.hpp"
+#include "python_module/py_ref.hpp"
+
+namespace python_module::page {
+
+// The same page as a new str, built from the rendered pieces with one copy
+// of each.
+convert_engine::Result<PyRef, convert_engine::error::ConvertError> html_page(
+    const convert_engine::notebook::Notebook& notebook, std::string_view title);
+
+}  // namespace python_module::page
 
 namespace convert_engine::converters {
 
