@@ -68,7 +68,7 @@ PageRenderer* renderer = nullptr;
 // template's loops (Python's sequence iterator over them) keep one cell's
 // record and one output's fragment alive at a time. They have the length of
 // the list they stand for and are indexed like it. They read the notebook
-// only while to_html runs: to_html cuts the cell sequence off the notebook
+// only while html_page runs: it cuts the cell sequence off the notebook
 // before it returns, after which it and every output sequence made from it
 // are empty.
 
@@ -215,6 +215,10 @@ PyRef sequence_type(const char* name, int size, lenfunc length, ssizeargfunc ite
     return PyRef::steal(PyType_FromSpec(&spec));
 }
 
+// The least markup the page puts around a cell (its header and its
+// block's tags).
+constexpr std::size_t kCellMarkup = 128;
+
 // Points a new cell sequence at the notebook for the length of one rendering.
 PyRef open_cells(const PageRenderer& page, const notebook::Notebook& document) {
     auto* type = reinterpret_cast<PyTypeObject*>(page.cell_sequence_type.get());
@@ -234,11 +238,14 @@ struct CellsClose {
     ~CellsClose() { reinterpret_cast<CellSequence*>(cells)->notebook = nullptr; }
 };
 
-// About the size of the page: every text the fragments carry, with room for
-// a little escaping, plus the markup around them. Only a reservation: the
-// page grows past it when the texts escape to more.
+// A first size for the page's str, in characters: the fixed head and every
+// text the page shows, unescaped, with little for the markup around them.
+// For most pages it stays below the page's length, and the str grows past
+// it. Starting above it would be as good for one page but not for a
+// series: the str, cut to the page at the end, would leave the allocator a
+// smaller block than the next page first asks for, so every page would
+// start on fresh memory and pay its page faults.
 std::size_t page_size_estimate(const notebook::Notebook& document, std::string_view title) {
-    auto padded = [](std::size_t size) { return size + size / 16 + 64; };
     auto bundle_size = [](const notebook::JsonObject& bundle) -> std::size_t {
         for (const char* key : {"text/plain", "image/png", "image/svg+xml"}) {
             const auto it = bundle.find(std::string_view(key));
@@ -248,11 +255,16 @@ std::size_t page_size_estimate(const notebook::Notebook& document, std::string_v
         }
         return 0;
     };
-    std::size_t size = page_template.size() + padded(title.size());
+    // The template text before its first tag is printed whole, but for the
+    // title's tag: about what the page's fixed head and end print.
+    std::size_t size = page_template.find("{%") + title.size();
     for (const notebook::Cell& cell : document.cells) {
-        size += padded(cell.source.text.size()) + 512;
+        size += cell.source.text.size() + kCellMarkup;
+        if (cell.cell_type != notebook::CellType::Code) {
+            continue;
+        }
         for (const notebook::CellOutput& output : cell.outputs) {
-            std::size_t texts = std::visit(
+            size += std::visit(
                 [&bundle_size](const auto& o) -> std::size_t {
                     using T = std::decay_t<decltype(o)>;
                     if constexpr (std::is_same_v<T, notebook::CellOutput::Stream>) {
@@ -260,7 +272,7 @@ std::size_t page_size_estimate(const notebook::Notebook& document, std::string_v
                     } else if constexpr (std::is_same_v<T, notebook::CellOutput::Error>) {
                         std::size_t lines = o.ename.size() + o.evalue.size();
                         for (const std::string& line : o.traceback) {
-                            lines += line.size() + 1;
+                            lines += line.size();
                         }
                         return lines;
                     } else {
@@ -268,7 +280,6 @@ std::size_t page_size_estimate(const notebook::Notebook& document, std::string_v
                     }
                 },
                 output.value);
-            size += padded(texts) + 64;
         }
     }
     return size;
@@ -278,7 +289,7 @@ std::size_t page_size_estimate(const notebook::Notebook& document, std::string_v
 //
 // Builds the page's str from the pieces as they come, each copied once into
 // one growing str: no piece outlives its turn, and the page is not encoded
-// to UTF-8 and decoded back. The str starts with the estimated size and the
+// to UTF-8 for the caller to decode again. The str starts with the estimated size and the
 // narrowest kind, and takes a wider kind when a piece needs it, so the
 // finished str is the one the pieces joined would give.
 class StrBuilder {
@@ -327,6 +338,7 @@ public:
 
 private:
     static constexpr std::size_t kLargest = PY_SSIZE_T_MAX / 8;
+    static constexpr Py_ssize_t kFirstStep = 64 << 10;
 
     static bool has_surrogate(PyObject* piece) {
         const int kind = PyUnicode_KIND(piece);
@@ -347,7 +359,13 @@ private:
             return true;
         }
         if (needed > capacity_) {
-            capacity_ = capacity_ <= static_cast<Py_ssize_t>(kLargest) / 2 ? std::max(needed, 2 * capacity_) : needed;
+            // Past the estimate by a little first: most pages end soon
+            // after it, and a small step can often take the free memory
+            // after the str in place, where a large one moves it. Then
+            // doubling, for a page much longer than its estimate.
+            const Py_ssize_t step = grown_ ? capacity_ : kFirstStep;
+            capacity_ = capacity_ <= static_cast<Py_ssize_t>(kLargest) - step ? std::max(needed, capacity_ + step) : needed;
+            grown_ = true;
         }
         if (!wider) {
             return resized(capacity_);
@@ -374,6 +392,7 @@ private:
     Py_ssize_t length_ = 0;
     Py_ssize_t capacity_;
     Py_UCS4 maxchar_ = 0x7F;
+    bool grown_ = false;
 };
 
 // ---- failures ------------------------------------------------------------
@@ -551,12 +570,11 @@ convert_engine::Result<PageRenderer*, ConvertError> page_renderer() {
     return renderer;
 }
 
-// Renders the page and hands each piece of it (a str) to `take` as it comes;
-// a piece is let go once taken. False when a step failed, with the failure
-// pending in the interpreter.
-template <class Take>
-bool render_pieces(const PageRenderer& renderer, const notebook::Notebook& notebook, std::string_view title,
-                   Take&& take) {
+// Renders the page into `page` piece by piece; a piece is let go once
+// copied. False when a step failed, with the failure pending in the
+// interpreter.
+bool render(const PageRenderer& renderer, const notebook::Notebook& notebook, std::string_view title,
+            StrBuilder& page) {
     PyRef cells = open_cells(renderer, notebook);
     if (!cells) {
         return false;
@@ -577,7 +595,7 @@ bool render_pieces(const PageRenderer& renderer, const notebook::Notebook& noteb
         if (!piece) {
             return PyErr_Occurred() == nullptr;
         }
-        if (!take(piece.get())) {
+        if (!page.append(piece.get())) {
             return false;
         }
     }
@@ -593,40 +611,10 @@ convert_engine::Result<PyRef, ConvertError> html_page(const notebook::Notebook& 
     const PageRenderer& renderer = *found.value();
     StrBuilder page(page_size_estimate(notebook, title));
     PyRef made;
-    if (!render_pieces(renderer, notebook, title, [&page](PyObject* piece) { return page.append(piece); }) ||
-        !(made = page.finish())) {
+    if (!render(renderer, notebook, title, page) || !(made = page.finish())) {
         return take_failure(renderer.errors, renderer.template_filename.get());
     }
     return made;
 }
 
 }  // namespace python_module::page
-
-namespace convert_engine::converters {
-
-TextResult to_html(const notebook::Notebook& notebook, std::string_view title) {
-    using namespace python_module;
-    using namespace python_module::page;
-    auto found = page_renderer();
-    if (!found) {
-        return std::move(found).error();
-    }
-    const PageRenderer& renderer = *found.value();
-    std::string out;
-    out.reserve(page_size_estimate(notebook, title));
-    const bool rendered = render_pieces(renderer, notebook, title, [&out](PyObject* piece) {
-        Py_ssize_t size = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(piece, &size);
-        if (data == nullptr) {
-            return false;
-        }
-        out.append(data, static_cast<std::size_t>(size));
-        return true;
-    });
-    if (!rendered) {
-        return take_failure(renderer.errors, renderer.template_filename.get());
-    }
-    return out;
-}
-
-}  // namespace convert_engine::converters
