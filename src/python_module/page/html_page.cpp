@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "convert_engine/converters/html_fragments.hpp"
@@ -215,10 +216,6 @@ PyRef sequence_type(const char* name, int size, lenfunc length, ssizeargfunc ite
     return PyRef::steal(PyType_FromSpec(&spec));
 }
 
-// The least markup the page puts around a cell (its header and its
-// block's tags).
-constexpr std::size_t kCellMarkup = 128;
-
 // Points a new cell sequence at the notebook for the length of one rendering.
 PyRef open_cells(const PageRenderer& page, const notebook::Notebook& document) {
     auto* type = reinterpret_cast<PyTypeObject*>(page.cell_sequence_type.get());
@@ -238,39 +235,51 @@ struct CellsClose {
     ~CellsClose() { reinterpret_cast<CellSequence*>(cells)->notebook = nullptr; }
 };
 
-// A first size for the page's str, in characters: the fixed head and every
-// text the page shows, unescaped, with little for the markup around them.
-// For most pages it stays below the page's length, and the str grows past
-// it. Starting above it would be as good for one page but not for a
+// A first size for the page's str, in characters: the fixed head, every
+// text the page shows, unescaped, and the least markup around them. For
+// most pages it stays a little below the page's length, and the str grows
+// past it. Starting above it would be as good for one page but not for a
 // series: the str, cut to the page at the end, would leave the allocator a
 // smaller block than the next page first asks for, so every page would
 // start on fresh memory and pay its page faults.
 std::size_t page_size_estimate(const notebook::Notebook& document, std::string_view title) {
+    // The least markup around a cell (a markdown one's), around the outputs
+    // of a code cell, and around each kind of output.
+    static constexpr std::size_t cell_markup = 200;
+    static constexpr std::size_t outputs_markup = 64;
+    static constexpr std::size_t stream_markup = std::string_view("<pre class=\"stream-stdout\"></pre>").size();
+    static constexpr std::size_t error_markup =
+        std::string_view("<div class=\"output-error\"><strong></strong>: <pre></pre></div>").size();
+    static constexpr std::size_t pre_markup = std::string_view("<pre></pre>").size();
+    static constexpr std::size_t image_markup = std::string_view("<img src=\"data:image/png;base64,\" />").size();
     auto bundle_size = [](const notebook::JsonObject& bundle) -> std::size_t {
-        for (const char* key : {"text/plain", "image/png", "image/svg+xml"}) {
+        const std::pair<const char*, std::size_t> shown[] = {
+            {"text/plain", pre_markup}, {"image/png", image_markup}, {"image/svg+xml", 0}};
+        for (const auto& [key, markup] : shown) {
             const auto it = bundle.find(std::string_view(key));
             if (it != bundle.end() && it->second.is_string()) {
-                return it->second.as_string()->size();
+                return it->second.as_string()->size() + markup;
             }
         }
-        return 0;
+        return pre_markup;  // around the bundle as JSON, of unknown size
     };
     // The template text before its first tag is printed whole, but for the
     // title's tag: about what the page's fixed head and end print.
     std::size_t size = page_template.find("{%") + title.size();
     for (const notebook::Cell& cell : document.cells) {
-        size += cell.source.text.size() + kCellMarkup;
-        if (cell.cell_type != notebook::CellType::Code) {
+        size += cell.source.text.size() + cell_markup;
+        if (cell.cell_type != notebook::CellType::Code || cell.outputs.empty()) {
             continue;
         }
+        size += outputs_markup;
         for (const notebook::CellOutput& output : cell.outputs) {
             size += std::visit(
                 [&bundle_size](const auto& o) -> std::size_t {
                     using T = std::decay_t<decltype(o)>;
                     if constexpr (std::is_same_v<T, notebook::CellOutput::Stream>) {
-                        return o.text.text.size();
+                        return o.text.text.size() + stream_markup;
                     } else if constexpr (std::is_same_v<T, notebook::CellOutput::Error>) {
-                        std::size_t lines = o.ename.size() + o.evalue.size();
+                        std::size_t lines = o.ename.size() + o.evalue.size() + error_markup;
                         for (const std::string& line : o.traceback) {
                             lines += line.size();
                         }
@@ -289,9 +298,10 @@ std::size_t page_size_estimate(const notebook::Notebook& document, std::string_v
 //
 // Builds the page's str from the pieces as they come, each copied once into
 // one growing str: no piece outlives its turn, and the page is not encoded
-// to UTF-8 for the caller to decode again. The str starts with the estimated size and the
-// narrowest kind, and takes a wider kind when a piece needs it, so the
-// finished str is the one the pieces joined would give.
+// to UTF-8 for the caller to decode again. The str starts with the
+// estimated size and the narrowest kind, and takes a wider kind when a
+// piece needs it, so the finished str is the one the pieces joined would
+// give.
 class StrBuilder {
 public:
     explicit StrBuilder(std::size_t estimate) noexcept
@@ -364,7 +374,8 @@ private:
             // after the str in place, where a large one moves it. Then
             // doubling, for a page much longer than its estimate.
             const Py_ssize_t step = grown_ ? capacity_ : kFirstStep;
-            capacity_ = capacity_ <= static_cast<Py_ssize_t>(kLargest) - step ? std::max(needed, capacity_ + step) : needed;
+            const bool room = capacity_ <= static_cast<Py_ssize_t>(kLargest) - step;
+            capacity_ = room ? std::max(needed, capacity_ + step) : needed;
             grown_ = true;
         }
         if (!wider) {
