@@ -17,6 +17,6 @@ using Converted = std::variant<std::string, PyRef>;
 // "markdown", "python" or "strip"). Every failure is a ValueError naming
 // its step.
 Outcome<Converted> convert_text(std::string_view notebook_text, std::string_view format,
-                                  const std::optional<std::string>& title);
+                                const std::optional<std::string>& title);
 
 }  // namespace python_module

@@ -60,7 +60,7 @@ struct PageRenderer {
     PyRef output_sequence_type;
 };
 
-PageRenderer* renderer = nullptr;
+PageRenderer* kept_renderer = nullptr;
 
 // ---- lazy sequences ------------------------------------------------------
 //
@@ -566,8 +566,8 @@ convert_engine::Result<std::unique_ptr<PageRenderer>, ConvertError> make_rendere
 }
 
 convert_engine::Result<PageRenderer*, ConvertError> page_renderer() {
-    if (renderer != nullptr) {
-        return renderer;
+    if (kept_renderer != nullptr) {
+        return kept_renderer;
     }
     auto made = make_renderer();
     if (!made) {
@@ -575,10 +575,10 @@ convert_engine::Result<PageRenderer*, ConvertError> page_renderer() {
     }
     // Making it ran Python code, which may have let another thread make one
     // first; the first one made is kept.
-    if (renderer == nullptr) {
-        renderer = made.value().release();
+    if (kept_renderer == nullptr) {
+        kept_renderer = made.value().release();
     }
-    return renderer;
+    return kept_renderer;
 }
 
 // Renders the page into `page` piece by piece; a piece is let go once
