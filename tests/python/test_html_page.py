@@ -286,6 +286,7 @@ LATIN1, BMP, ASTRAL = "caf\u00e9", "\u20ac\u4e2d", "\U0001f600"
         (ASTRAL, BMP, LATIN1),
         ("T", "x" * 100_000 + BMP, "y" * 100_000),
     ],
+    ids=lambda value: ascii(value)[:20],
 )
 def test_page_of_mixed_widths(qc, empty_page, title, first, second):
     cells = [code_cell(first, 1, [stream("stdout", second)]), text_cell("markdown", second + first)]
@@ -316,6 +317,7 @@ def test_page_of_mixed_widths(qc, empty_page, title, first, second):
         ("{{ 'x' * 70000 }}{{ '\\udfff\u20ac' }}", "UnicodeEncodeError 'utf-8' codec can't encode character"
          " '\\udfff' in position 70000: surrogates not allowed"),
     ],
+    ids=["growth", "widths-and-empty", "astral-first", "bmp-then-latin1", "surrogate", "surrogate-after-growth"],
 )
 def test_template_pieces_make_the_page(source, shown):
     result = run_python(

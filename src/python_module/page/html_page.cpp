@@ -302,6 +302,14 @@ std::size_t page_size_estimate(const notebook::Notebook& document, std::string_v
 // estimated size and the narrowest kind, and takes a wider kind when a
 // piece needs it, so the finished str is the one the pieces joined would
 // give.
+// The data and the widest character a str's kind holds. The 3.9 headers
+// spell these as macros with C casts.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+void* str_data(PyObject* str) noexcept { return PyUnicode_DATA(str); }
+Py_UCS4 str_kind_max(PyObject* str) noexcept { return PyUnicode_MAX_CHAR_VALUE(str); }
+#pragma GCC diagnostic pop
+
 class StrBuilder {
 public:
     explicit StrBuilder(std::size_t estimate) noexcept
@@ -317,7 +325,7 @@ public:
         if (size == 0) {
             return true;
         }
-        const Py_UCS4 widest = PyUnicode_MAX_CHAR_VALUE(piece);
+        const Py_UCS4 widest = str_kind_max(piece);
         // A lone surrogate has no UTF-8 form: the page fails on it as the
         // UTF-8 of the piece would, with the same UnicodeEncodeError.
         if (widest > 0xFF && has_surrogate(piece)) {
@@ -329,7 +337,7 @@ public:
         }
         const int kind = PyUnicode_KIND(text_.get());
         if (PyUnicode_KIND(piece) == kind) {
-            std::memcpy(static_cast<char*>(PyUnicode_DATA(text_.get())) + length_ * kind, PyUnicode_DATA(piece),
+            std::memcpy(static_cast<char*>(str_data(text_.get())) + length_ * kind, str_data(piece),
                         static_cast<std::size_t>(size) * static_cast<std::size_t>(kind));
         } else if (PyUnicode_CopyCharacters(text_.get(), length_, piece, 0, size) < 0) {
             return false;
@@ -352,7 +360,7 @@ private:
 
     static bool has_surrogate(PyObject* piece) {
         const int kind = PyUnicode_KIND(piece);
-        const void* data = PyUnicode_DATA(piece);
+        const void* data = str_data(piece);
         for (Py_ssize_t i = 0, size = PyUnicode_GET_LENGTH(piece); i < size; ++i) {
             if (Py_UNICODE_IS_SURROGATE(PyUnicode_READ(kind, data, i))) {
                 return true;
