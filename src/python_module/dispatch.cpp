@@ -14,17 +14,19 @@ namespace {
 namespace converters = convert_engine::converters;
 namespace notebook = convert_engine::notebook;
 
-Outcome<std::string> text_or_failure(converters::TextResult result, const char* prefix) {
+template <class T>
+Outcome<Converted> text_or_failure(convert_engine::Result<T, convert_engine::error::ConvertError> result,
+                                   const char* prefix) {
     if (!result) {
         return Failure::value_error(prefix + result.error().display());
     }
-    return std::move(result).value();
+    return Converted(std::move(result).value());
 }
 
 }  // namespace
 
-Outcome<std::string> convert_text(std::string_view notebook_text, std::string_view format,
-                                  const std::optional<std::string>& title) {
+Outcome<Converted> convert_text(std::string_view notebook_text, std::string_view format,
+                                const std::optional<std::string>& title) {
     // Strip drops the outputs of code cells, and Markdown and the script
     // never show them: only the page needs them. Only strip writes metadata
     // back.
@@ -43,7 +45,7 @@ Outcome<std::string> convert_text(std::string_view notebook_text, std::string_vi
 
     if (format == "html") {
         const std::string_view page_title = title ? std::string_view(*title) : std::string_view("Notebook");
-        return text_or_failure(converters::to_html(document, page_title), "HTML conversion failed: ");
+        return text_or_failure(page::html_page(document, page_title), "HTML conversion failed: ");
     }
     if (format == "markdown") {
         return text_or_failure(converters::to_markdown(document), "Markdown conversion failed: ");
@@ -57,7 +59,7 @@ Outcome<std::string> convert_text(std::string_view notebook_text, std::string_vi
         if (!written) {
             return Failure::value_error("JSON serialization failed: " + written.error().display());
         }
-        return std::move(written).value();
+        return Converted(std::move(written).value());
     }
     return Failure::value_error("Unknown format: " + std::string(format));
 }

@@ -3,15 +3,20 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "python_module/failure.hpp"
+#include "python_module/py_ref.hpp"
 
 namespace python_module {
+
+// A converted text, or the HTML page, which is made as a str from the start.
+using Converted = std::variant<std::string, PyRef>;
 
 // Parses the notebook text, then converts it by the format word ("html",
 // "markdown", "python" or "strip"). Every failure is a ValueError naming
 // its step.
-Outcome<std::string> convert_text(std::string_view notebook_text, std::string_view format,
-                                  const std::optional<std::string>& title);
+Outcome<Converted> convert_text(std::string_view notebook_text, std::string_view format,
+                                const std::optional<std::string>& title);
 
 }  // namespace python_module

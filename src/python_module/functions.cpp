@@ -80,11 +80,15 @@ Outcome<CallArguments> call_arguments(const Signature& signature, PyObject* cons
     return CallArguments{first.value(), format.value(), std::move(title).value()};
 }
 
-Outcome<PyRef> str_outcome(Outcome<std::string> converted) {
+// The str of a converted text, made once the notebook is let go.
+Outcome<PyRef> str_outcome(Outcome<Converted> converted) {
     if (!converted) {
         return std::move(converted).error();
     }
-    return new_str(converted.value());
+    if (auto* page = std::get_if<PyRef>(&converted.value())) {
+        return std::move(*page);
+    }
+    return new_str(std::get<std::string>(converted.value()));
 }
 
 PyObject* convert_notebook(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -263,3 +263,86 @@ def test_missing_jinja2_raises_import_error():
     assert result.returncode == 0, result.stderr
     halted = "ModuleNotFoundError import of jinja2 halted; None in sys.modules"
     assert result.stdout.splitlines() == [halted, "0", halted]
+
+
+# The page is one str whatever the widest character of its parts: every
+# mix of ASCII, Latin-1, BMP and astral text in the title, the sources and
+# the outputs, in either order, equals the page built piece by piece here
+# (a str of a wider kind than its text would compare unequal).
+LATIN1, BMP, ASTRAL = "caf\u00e9", "\u20ac\u4e2d", "\U0001f600"
+
+
+@pytest.mark.parametrize(
+    "title, first, second",
+    [
+        ("T", "ascii", "ascii"),
+        ("T", LATIN1, "ascii"),
+        ("T", "ascii", BMP),
+        ("T", BMP, LATIN1),
+        ("T", ASTRAL, "ascii"),
+        ("T", LATIN1, ASTRAL),
+        (LATIN1, "ascii", "ascii"),
+        (BMP, LATIN1, "x"),
+        (ASTRAL, BMP, LATIN1),
+        ("T", "x" * 100_000 + BMP, "y" * 100_000),
+    ],
+    ids=lambda value: ascii(value)[:20],
+)
+def test_page_of_mixed_widths(qc, empty_page, title, first, second):
+    cells = [code_cell(first, 1, [stream("stdout", second)]), text_cell("markdown", second + first)]
+    expected = (
+        empty_page[: -len(PAGE_END)].replace("<title>Notebook</title>", f"<title>{title}</title>", 1)
+        + code_block(first, 1, [f'<pre class="stream-stdout">{second}</pre>'])
+        + HEADER + f'Markdown</span>\n            </div>\n            <div class="markdown-cell">{second}{first}</div>'
+        + CELL_END + PAGE_END
+    )
+    assert page(qc, *cells, title=title) == expected
+
+
+# A page far longer than its parts suggest (a bundle shown as JSON, a
+# template that prints more than it is given) grows past its first size;
+# pieces of every width and empty ones land in order; a piece that has no
+# UTF-8 form fails the call as encoding it to UTF-8 does (Jinja2 joins
+# constant neighbours into one piece, hence the positions). Each in a fresh process with
+# its own template.
+@pytest.mark.parametrize(
+    "source, shown",
+    [
+        ("{% for i in range(30000) %}{{ i }},{% endfor %}", ",".join(map(str, range(30000))) + ","),
+        ("a{{ '' }}\u00e9{{ '' }}\u20ac\U0001f600{{ 'z' * 70000 }}", "a\u00e9\u20ac\U0001f600" + "z" * 70000),
+        ("{{ '\U0001f600' }}{{ 'x' * 5 }}{{ '\u00e9' }}", "\U0001f600xxxxx\u00e9"),
+        ("{{ 'x' * 100000 }}{{ '\u4e2d' }}{{ '\u00e9' * 100000 }}", "x" * 100000 + "\u4e2d" + "\u00e9" * 100000),
+        ("ok {{ '\\ud800' }}", "UnicodeEncodeError 'utf-8' codec can't encode character '\\ud800' in position 3:"
+         " surrogates not allowed"),
+        ("{{ 'x' * 70000 }}{{ '\\udfff\u20ac' }}", "UnicodeEncodeError 'utf-8' codec can't encode character"
+         " '\\udfff' in position 70000: surrogates not allowed"),
+    ],
+    ids=["growth", "widths-and-empty", "astral-first", "bmp-then-latin1", "surrogate", "surrogate-after-growth"],
+)
+def test_template_pieces_make_the_page(source, shown):
+    result = run_python(
+        f"""
+        import sys
+        import jinja2
+        import quorvelin_convert as qc
+
+        original = jinja2.DictLoader
+        jinja2.DictLoader = lambda mapping: original({{"notebook": {source!r}}})
+        try:
+            page = qc.convert_notebook_from_json('{EMPTY}', "html", None)
+            sys.stdout.write(ascii(page))
+        except UnicodeEncodeError as error:
+            print(type(error).__name__, error)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    expected = shown + "\n" if shown.startswith("UnicodeEncodeError") else ascii(shown)
+    assert result.stdout == expected
+
+
+def test_bundle_shown_as_json_grows_the_page(qc, empty_page):
+    bundle = {f"application/x-{i:06d}": "v" * (i % 7) for i in range(20_000)}
+    output = {"output_type": "display_data", "data": bundle, "metadata": {}}
+    rendered = cell_blocks(qc, empty_page, code_cell("b", None, [output]))
+    entries = ",\n".join(f'  &quot;{key}&quot;: &quot;{value}&quot;' for key, value in sorted(bundle.items()))
+    assert rendered == code_block("b", None, ["<pre>{\n" + entries + "\n}</pre>"])

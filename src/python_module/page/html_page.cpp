@@ -2,12 +2,15 @@
 // API. The caller holds the interpreter lock.
 #include "python_module/page/html_page.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "convert_engine/converters/html_fragments.hpp"
@@ -57,7 +60,7 @@ struct PageRenderer {
     PyRef output_sequence_type;
 };
 
-PageRenderer* renderer = nullptr;
+PageRenderer* kept_renderer = nullptr;
 
 // ---- lazy sequences ------------------------------------------------------
 //
@@ -66,7 +69,7 @@ PageRenderer* renderer = nullptr;
 // template's loops (Python's sequence iterator over them) keep one cell's
 // record and one output's fragment alive at a time. They have the length of
 // the list they stand for and are indexed like it. They read the notebook
-// only while to_html runs: to_html cuts the cell sequence off the notebook
+// only while html_page runs: it cuts the cell sequence off the notebook
 // before it returns, after which it and every output sequence made from it
 // are empty.
 
@@ -232,33 +235,53 @@ struct CellsClose {
     ~CellsClose() { reinterpret_cast<CellSequence*>(cells)->notebook = nullptr; }
 };
 
-// About the size of the page: every text the fragments carry, with room for
-// a little escaping, plus the markup around them. Only a reservation: the
-// page grows past it when the texts escape to more.
+// A first size for the page's str, in characters: the fixed head, every
+// text the page shows, unescaped, and the least markup around them. For
+// most pages it stays a little below the page's length, and the str grows
+// past it. Starting above it would be as good for one page but not for a
+// series: the str, cut to the page at the end, would leave the allocator a
+// smaller block than the next page first asks for, so every page would
+// start on fresh memory and pay its page faults.
 std::size_t page_size_estimate(const notebook::Notebook& document, std::string_view title) {
-    auto padded = [](std::size_t size) { return size + size / 16 + 64; };
+    // The least markup around a cell (a markdown one's), around the outputs
+    // of a code cell, and around each kind of output.
+    static constexpr std::size_t cell_markup = 200;
+    static constexpr std::size_t outputs_markup = 64;
+    static constexpr std::size_t stream_markup = std::string_view("<pre class=\"stream-stdout\"></pre>").size();
+    static constexpr std::size_t error_markup =
+        std::string_view("<div class=\"output-error\"><strong></strong>: <pre></pre></div>").size();
+    static constexpr std::size_t pre_markup = std::string_view("<pre></pre>").size();
+    static constexpr std::size_t image_markup = std::string_view("<img src=\"data:image/png;base64,\" />").size();
     auto bundle_size = [](const notebook::JsonObject& bundle) -> std::size_t {
-        for (const char* key : {"text/plain", "image/png", "image/svg+xml"}) {
+        const std::pair<const char*, std::size_t> shown[] = {
+            {"text/plain", pre_markup}, {"image/png", image_markup}, {"image/svg+xml", 0}};
+        for (const auto& [key, markup] : shown) {
             const auto it = bundle.find(std::string_view(key));
             if (it != bundle.end() && it->second.is_string()) {
-                return it->second.as_string()->size();
+                return it->second.as_string()->size() + markup;
             }
         }
-        return 0;
+        return pre_markup;  // around the bundle as JSON, of unknown size
     };
-    std::size_t size = page_template.size() + padded(title.size());
+    // The template text before its first tag is printed whole, but for the
+    // title's tag: about what the page's fixed head and end print.
+    std::size_t size = page_template.find("{%") + title.size();
     for (const notebook::Cell& cell : document.cells) {
-        size += padded(cell.source.text.size()) + 512;
+        size += cell.source.text.size() + cell_markup;
+        if (cell.cell_type != notebook::CellType::Code || cell.outputs.empty()) {
+            continue;
+        }
+        size += outputs_markup;
         for (const notebook::CellOutput& output : cell.outputs) {
-            std::size_t texts = std::visit(
+            size += std::visit(
                 [&bundle_size](const auto& o) -> std::size_t {
                     using T = std::decay_t<decltype(o)>;
                     if constexpr (std::is_same_v<T, notebook::CellOutput::Stream>) {
-                        return o.text.text.size();
+                        return o.text.text.size() + stream_markup;
                     } else if constexpr (std::is_same_v<T, notebook::CellOutput::Error>) {
-                        std::size_t lines = o.ename.size() + o.evalue.size();
+                        std::size_t lines = o.ename.size() + o.evalue.size() + error_markup;
                         for (const std::string& line : o.traceback) {
-                            lines += line.size() + 1;
+                            lines += line.size();
                         }
                         return lines;
                     } else {
@@ -266,11 +289,130 @@ std::size_t page_size_estimate(const notebook::Notebook& document, std::string_v
                     }
                 },
                 output.value);
-            size += padded(texts) + 64;
         }
     }
     return size;
 }
+
+// ---- the page as a str ------------------------------------------------------
+//
+// Builds the page's str from the pieces as they come, each copied once into
+// one growing str: no piece outlives its turn, and the page is not encoded
+// to UTF-8 for the caller to decode again. The str starts with the
+// estimated size and the narrowest kind, and takes a wider kind when a
+// piece needs it, so the finished str is the one the pieces joined would
+// give.
+// The data and the widest character a str's kind holds. The 3.9 headers
+// spell these as macros with C casts.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+void* str_data(PyObject* str) noexcept { return PyUnicode_DATA(str); }
+Py_UCS4 str_kind_max(PyObject* str) noexcept { return PyUnicode_MAX_CHAR_VALUE(str); }
+#pragma GCC diagnostic pop
+
+class StrBuilder {
+public:
+    explicit StrBuilder(std::size_t estimate) noexcept
+        : capacity_(static_cast<Py_ssize_t>(std::min<std::size_t>(std::max<std::size_t>(estimate, 1), kLargest))) {}
+
+    // False with a Python exception set.
+    bool append(PyObject* piece) {
+        if (!PyUnicode_Check(piece)) {
+            PyErr_BadArgument();
+            return false;
+        }
+        const Py_ssize_t size = PyUnicode_GET_LENGTH(piece);
+        if (size == 0) {
+            return true;
+        }
+        const Py_UCS4 widest = str_kind_max(piece);
+        // A lone surrogate has no UTF-8 form: the page fails on it as the
+        // UTF-8 of the piece would, with the same UnicodeEncodeError.
+        if (widest > 0xFF && has_surrogate(piece)) {
+            PyUnicode_AsUTF8AndSize(piece, nullptr);
+            return false;
+        }
+        if (!make_room(size, widest)) {
+            return false;
+        }
+        const int kind = PyUnicode_KIND(text_.get());
+        if (PyUnicode_KIND(piece) == kind) {
+            std::memcpy(static_cast<char*>(str_data(text_.get())) + length_ * kind, str_data(piece),
+                        static_cast<std::size_t>(size) * static_cast<std::size_t>(kind));
+        } else if (PyUnicode_CopyCharacters(text_.get(), length_, piece, 0, size) < 0) {
+            return false;
+        }
+        length_ += size;
+        return true;
+    }
+
+    // The page, cut to its length; null with a Python exception set.
+    PyRef finish() {
+        if (!text_) {
+            return PyRef::steal(PyUnicode_New(0, 0));
+        }
+        return resized(length_) ? std::move(text_) : PyRef();
+    }
+
+private:
+    static constexpr std::size_t kLargest = PY_SSIZE_T_MAX / 8;
+    static constexpr Py_ssize_t kFirstStep = 64 << 10;
+
+    static bool has_surrogate(PyObject* piece) {
+        const int kind = PyUnicode_KIND(piece);
+        const void* data = str_data(piece);
+        for (Py_ssize_t i = 0, size = PyUnicode_GET_LENGTH(piece); i < size; ++i) {
+            if (Py_UNICODE_IS_SURROGATE(PyUnicode_READ(kind, data, i))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Room for `size` more characters, of up to `widest`.
+    bool make_room(Py_ssize_t size, Py_UCS4 widest) {
+        const Py_ssize_t needed = length_ + size;
+        const bool wider = !text_ || widest > maxchar_;
+        if (!wider && needed <= capacity_) {
+            return true;
+        }
+        if (needed > capacity_) {
+            // Past the estimate by a little first: most pages end soon
+            // after it, and a small step can often take the free memory
+            // after the str in place, where a large one moves it. Then
+            // doubling, for a page much longer than its estimate.
+            const Py_ssize_t step = grown_ ? capacity_ : kFirstStep;
+            const bool room = capacity_ <= static_cast<Py_ssize_t>(kLargest) - step;
+            capacity_ = room ? std::max(needed, capacity_ + step) : needed;
+            grown_ = true;
+        }
+        if (!wider) {
+            return resized(capacity_);
+        }
+        const Py_UCS4 maxchar = std::max(widest, maxchar_);
+        PyRef made = PyRef::steal(PyUnicode_New(capacity_, maxchar));
+        if (!made || (length_ > 0 && PyUnicode_CopyCharacters(made.get(), 0, text_.get(), 0, length_) < 0)) {
+            return false;
+        }
+        text_ = std::move(made);
+        maxchar_ = maxchar;
+        return true;
+    }
+
+    // The str resized in place (it is this builder's alone).
+    bool resized(Py_ssize_t size) {
+        PyObject* text = text_.release();
+        const int result = PyUnicode_Resize(&text, size);
+        text_ = PyRef::steal(text);
+        return result == 0;
+    }
+
+    PyRef text_;
+    Py_ssize_t length_ = 0;
+    Py_ssize_t capacity_;
+    Py_UCS4 maxchar_ = 0x7F;
+    bool grown_ = false;
+};
 
 // ---- failures ------------------------------------------------------------
 
@@ -432,8 +574,8 @@ convert_engine::Result<std::unique_ptr<PageRenderer>, ConvertError> make_rendere
 }
 
 convert_engine::Result<PageRenderer*, ConvertError> page_renderer() {
-    if (renderer != nullptr) {
-        return renderer;
+    if (kept_renderer != nullptr) {
+        return kept_renderer;
     }
     auto made = make_renderer();
     if (!made) {
@@ -441,62 +583,57 @@ convert_engine::Result<PageRenderer*, ConvertError> page_renderer() {
     }
     // Making it ran Python code, which may have let another thread make one
     // first; the first one made is kept.
-    if (renderer == nullptr) {
-        renderer = made.value().release();
+    if (kept_renderer == nullptr) {
+        kept_renderer = made.value().release();
     }
-    return renderer;
+    return kept_renderer;
+}
+
+// Renders the page into `page` piece by piece; a piece is let go once
+// copied. False when a step failed, with the failure pending in the
+// interpreter.
+bool render(const PageRenderer& renderer, const notebook::Notebook& notebook, std::string_view title,
+            StrBuilder& page) {
+    PyRef cells = open_cells(renderer, notebook);
+    if (!cells) {
+        return false;
+    }
+    const CellsClose close{cells.get()};
+    // The title goes into the page as escaped text, like every other text.
+    PyRef context = PyRef::steal(PyDict_New());
+    if (!context || !set_item(context.get(), renderer.keys[Title], str_from(converters::html_escape(title))) ||
+        !set_item(context.get(), renderer.keys[Cells], PyRef::borrow(cells.get()))) {
+        return false;
+    }
+    PyRef pieces = PyRef::steal(PyObject_CallOneArg(renderer.generate.get(), context.get()));
+    if (!pieces) {
+        return false;
+    }
+    for (;;) {
+        PyRef piece = PyRef::steal(PyIter_Next(pieces.get()));
+        if (!piece) {
+            return PyErr_Occurred() == nullptr;
+        }
+        if (!page.append(piece.get())) {
+            return false;
+        }
+    }
 }
 
 }  // namespace
 
-}  // namespace python_module::page
-
-namespace convert_engine::converters {
-
-TextResult to_html(const notebook::Notebook& notebook, std::string_view title) {
-    using namespace python_module;
-    using namespace python_module::page;
+convert_engine::Result<PyRef, ConvertError> html_page(const notebook::Notebook& notebook, std::string_view title) {
     auto found = page_renderer();
     if (!found) {
         return std::move(found).error();
     }
     const PageRenderer& renderer = *found.value();
-    auto failure = [&renderer] { return take_failure(renderer.errors, renderer.template_filename.get()); };
-
-    PyRef cells = open_cells(renderer, notebook);
-    if (!cells) {
-        return failure();
+    StrBuilder page(page_size_estimate(notebook, title));
+    PyRef made;
+    if (!render(renderer, notebook, title, page) || !(made = page.finish())) {
+        return take_failure(renderer.errors, renderer.template_filename.get());
     }
-    const CellsClose close{cells.get()};
-    // The title goes into the page as escaped text, like every other text.
-    PyRef context = PyRef::steal(PyDict_New());
-    if (!context || !set_item(context.get(), renderer.keys[Title], str_from(html_escape(title))) ||
-        !set_item(context.get(), renderer.keys[Cells], PyRef::borrow(cells.get()))) {
-        return failure();
-    }
-    std::string out;
-    out.reserve(page_size_estimate(notebook, title));
-    // The page comes piece by piece; each piece is let go once copied.
-    PyRef pieces = PyRef::steal(PyObject_CallOneArg(renderer.generate.get(), context.get()));
-    if (!pieces) {
-        return failure();
-    }
-    for (;;) {
-        PyRef piece = PyRef::steal(PyIter_Next(pieces.get()));
-        if (!piece) {
-            break;
-        }
-        Py_ssize_t size = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(piece.get(), &size);
-        if (data == nullptr) {
-            return failure();
-        }
-        out.append(data, static_cast<std::size_t>(size));
-    }
-    if (PyErr_Occurred() != nullptr) {
-        return failure();
-    }
-    return out;
+    return made;
 }
 
-}  // namespace convert_engine::converters
+}  // namespace python_module::page
