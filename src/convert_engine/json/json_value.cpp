@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <stdexcept>
@@ -37,6 +38,10 @@ std::size_t shared_prefix(JsonObject::const_iterator first, std::size_t count) n
 // past its end: keys whose 8-byte rank differs compare the same way.
 std::uint64_t rank_bytes(std::string_view key, std::size_t at) noexcept {
     std::uint64_t rank = 0;
+    if (key.size() >= at + 8) {
+        std::memcpy(&rank, key.data() + at, sizeof rank);
+        return std::endian::native == std::endian::little ? __builtin_bswap64(rank) : rank;
+    }
     for (std::size_t i = 0; i < 8; ++i) {
         const std::size_t k = at + i;
         rank = (rank << 8) | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0U);
@@ -44,95 +49,83 @@ std::uint64_t rank_bytes(std::string_view key, std::size_t at) noexcept {
     return rank;
 }
 
-// An entry's rank and arrival position, in 12 bytes when the position
-// takes 4: the rank in two halves, so that nothing pads the record.
-template <class Index>
-struct Ranked {
-    std::uint32_t high = 0;
-    std::uint32_t low = 0;
-    Index position = 0;
-
-    Ranked() = default;
-    Ranked(std::uint64_t rank, std::size_t at) noexcept : position(static_cast<Index>(at)) { set_rank(rank); }
-    std::uint64_t rank() const noexcept { return std::uint64_t{high} << 32 | low; }
-    void set_rank(std::uint64_t rank) noexcept {
-        high = static_cast<std::uint32_t>(rank >> 32);
-        low = static_cast<std::uint32_t>(rank);
+// Keeps the bits of a rank that vary across an object's keys, packed at
+// the bottom in their order: keys that differ in a few bits per byte
+// (digits, say) then fit in fewer bits, and fewer passes sort them.
+class Squeeze {
+public:
+    explicit Squeeze(std::uint64_t varying) noexcept : bits_(std::popcount(varying)) {
+        for (std::uint64_t rest = varying; rest != 0;) {
+            const auto top = static_cast<unsigned>(std::bit_width(rest));
+            const auto width = static_cast<unsigned>(std::countl_one(rest << (64 - top)));
+            runs_[run_count_++] = {top - width, width};
+            rest &= ~(low_bits(width) << (top - width));
+        }
     }
-};
+    int bits() const noexcept { return bits_; }
+    std::uint64_t operator()(std::uint64_t rank) const noexcept {
+        std::uint64_t squeezed = 0;
+        for (std::size_t r = 0; r < run_count_; ++r) {
+            // A run of all 64 bits is the only run, so nothing is lost to the shift.
+            squeezed = (squeezed << (runs_[r].width & 63U)) | ((rank >> runs_[r].shift) & low_bits(runs_[r].width));
+        }
+        return squeezed;
+    }
 
-// Drops the bits that all the ranks share, keeping the order: keys that
-// differ in a few bits per byte (digits, say) then need fewer passes of the
-// radix sort below. Returns how many bits remain, at the bottom of each rank.
-template <class Index>
-int squeeze_ranks(Ranked<Index>* records, std::size_t count) noexcept {
-    std::uint64_t varying = 0;
-    for (std::size_t i = 1; i < count; ++i) varying |= records[i].rank() ^ records[0].rank();
-    const auto low_bits = [](unsigned width) { return width >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1; };
-    // The runs of varying bits, highest first.
+private:
+    static std::uint64_t low_bits(unsigned width) noexcept {
+        return width >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
+    }
     struct Run {
         unsigned shift;
         unsigned width;
     };
-    Run runs[32];
-    std::size_t run_count = 0;
-    for (std::uint64_t rest = varying; rest != 0;) {
-        const auto top = static_cast<unsigned>(std::bit_width(rest));
-        const auto width = static_cast<unsigned>(std::countl_one(rest << (64 - top)));
-        runs[run_count++] = {top - width, width};
-        rest &= ~(low_bits(width) << (top - width));
-    }
-    if (run_count == 1 && runs[0].shift == 0) return static_cast<int>(runs[0].width);
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint64_t squeezed = 0;
-        for (std::size_t r = 0; r < run_count; ++r) {
-            squeezed = (squeezed << runs[r].width) | ((records[i].rank() >> runs[r].shift) & low_bits(runs[r].width));
-        }
-        records[i].set_rank(squeezed);
-    }
-    return std::popcount(varying);
-}
+    Run runs_[32] = {};
+    std::size_t run_count_ = 0;
+    int bits_;
+};
 
-// Sorts the records by rank, 8 bits at a time from the top of the `bits`
-// that vary, each pass splitting a range into up to 256 in place; a small
-// range, or one whose ranks are all equal, goes to `tie_break`, which orders
-// by the whole key and then by position. A window that does not split a
-// range costs one count.
-template <class Index, class Less>
-void radix_sort(Ranked<Index>* records, std::size_t count, int bits, const Less& tie_break) {
-    constexpr std::size_t kSmall = 64;
-    while (count > kSmall && bits > 0) {
-        const auto shift = static_cast<unsigned>(std::max(bits - 8, 0));
-        const auto digit = [shift](const Ranked<Index>& r) { return static_cast<std::size_t>((r.rank() >> shift) & 0xFFU); };
-        std::size_t counts[256] = {};
-        for (std::size_t i = 0; i < count; ++i) ++counts[digit(records[i])];
-        if (counts[digit(records[0])] == count) {
-            bits = static_cast<int>(shift);
-            continue;
-        }
-        std::size_t next[256];
-        std::size_t ends[256];
-        for (std::size_t d = 0, sum = 0; d < 256; ++d) {
-            next[d] = sum;
-            sum += counts[d];
-            ends[d] = sum;
-        }
-        // Each record goes straight to the next free slot of its digit; the
-        // one found there is carried on, until one of the digit being
-        // filled turns up.
-        for (std::size_t d = 0; d < 256; ++d) {
-            while (next[d] < ends[d]) {
-                Ranked<Index> held = records[next[d]];
-                for (std::size_t h = digit(held); h != d; h = digit(held)) std::swap(held, records[next[h]++]);
-                records[next[d]++] = held;
-            }
-        }
-        for (std::size_t d = 0, from = 0; d < 256; from = ends[d], ++d) {
-            if (counts[d] > 1) radix_sort(records + from, counts[d], static_cast<int>(shift), tie_break);
-        }
-        return;
+// An entry's sort key, the top 32 of its rank's varying bits, and its
+// arrival position.
+template <class Index>
+struct Ranked {
+    std::uint32_t rank;
+    Index position;
+};
+
+template <class Index>
+using MappedVector = std::vector<Index, detail::MappedAllocator<Index>>;
+
+// Sorts `records` by rank, stably, least significant digit first, through
+// `spare` (as long as `records`); returns the one that holds the result.
+// `bits` is how many low bits of the ranks can differ.
+template <class Index>
+MappedVector<Ranked<Index>>& radix_sort(MappedVector<Ranked<Index>>& records, MappedVector<Ranked<Index>>& spare,
+                                        int bits) {
+    constexpr int kMaxDigit = 11;
+    const int passes = (bits + kMaxDigit - 1) / kMaxDigit;
+    if (passes == 0) return records;
+    const int width = (bits + passes - 1) / passes;
+    const std::size_t digits = std::size_t{1} << width;
+    const auto digit = [width, digits](std::uint32_t rank, int pass) {
+        return static_cast<std::size_t>(rank >> (pass * width)) & (digits - 1);
+    };
+    // Where each digit of each pass starts, all counted in one read.
+    std::vector<std::size_t> starts(static_cast<std::size_t>(passes) * digits);
+    for (const Ranked<Index>& r : records) {
+        for (int pass = 0; pass < passes; ++pass) ++starts[static_cast<std::size_t>(pass) * digits + digit(r.rank, pass)];
     }
-    std::sort(records, records + count, tie_break);
+    MappedVector<Ranked<Index>>* from = &records;
+    MappedVector<Ranked<Index>>* to = &spare;
+    for (int pass = 0; pass < passes; ++pass) {
+        std::size_t* const next = starts.data() + static_cast<std::size_t>(pass) * digits;
+        // A digit that all ranks share orders nothing.
+        if (next[digit(records.front().rank, pass)] == records.size()) continue;
+        for (std::size_t d = 0, sum = 0; d < digits; ++d) sum += std::exchange(next[d], sum);
+        for (const Ranked<Index>& r : *from) (*to)[next[digit(r.rank, pass)]++] = r;
+        std::swap(from, to);
+    }
+    return *from;
 }
 
 // Asks for the cache lines of [begin, end) ahead of their use.
@@ -144,29 +137,54 @@ void prefetch(const T* begin, const T* end) noexcept {
     for (std::size_t at = 0; at < size; at += kLine) __builtin_prefetch(bytes + at, 1);
 }
 
-// Moves entry i of [lo, hi) to slot destination[i], keeping `destination`
-// in step. A range that would not stay in cache is first split by the high
-// bits of the destinations into ranges of consecutive slots, each entry
-// moved straight to the next free slot of its range, so that all writes go
-// to a few cursors walking forward; each range is then placed alone.
+constexpr std::size_t kInCache = std::size_t{1} << 12;
+
+// Moves entry i of [lo, hi), a range that fits in cache, to slot
+// destination[i]: each entry is moved once, following the cycles of the
+// permutation backwards from the slot to fill.
+template <class Index>
+void place(JsonObject::iterator first, const Index* destination, std::size_t lo, std::size_t hi) {
+    const auto at = [first](std::size_t i) -> JsonObject::value_type& { return first[static_cast<std::ptrdiff_t>(i)]; };
+    // The range was last written long ago: fetch it in one sweep rather
+    // than by a miss per entry of its cycles.
+    prefetch(&at(lo), &at(hi - 1) + 1);
+    // source[k - lo] is where the entry that belongs at k is now; a slot
+    // placed is marked with its own index.
+    std::vector<std::size_t> source(hi - lo);
+    for (std::size_t i = lo; i < hi; ++i) source[destination[i] - lo] = i;
+    for (std::size_t start = lo; start < hi; ++start) {
+        if (source[start - lo] == start) continue;
+        JsonObject::value_type held = std::move(at(start));
+        std::size_t k = start;
+        for (std::size_t from = source[k - lo]; from != start; from = source[k - lo]) {
+            at(k) = std::move(at(from));
+            source[k - lo] = k;
+            k = from;
+        }
+        at(k) = std::move(held);
+        source[k - lo] = k;
+    }
+}
+
+// Moves entry i of [lo, hi) to slot destination[i]. A range too large for
+// the cache is first split by the high bits of the destinations into
+// ranges of consecutive slots, each entry moved straight to the next free
+// slot of its range, so that all writes go to a few cursors walking forward
+// (fetched a little ahead); each range is then placed alone.
 template <class Index>
 void permute(JsonObject::iterator first, Index* destination, std::size_t lo, std::size_t hi) {
+    if (hi - lo <= kInCache) {
+        place(first, destination, lo, hi);
+        return;
+    }
     constexpr int kFanBits = 8;
-    constexpr std::size_t kInCache = std::size_t{1} << 12;
-    const std::size_t span = hi - lo;
-    const int width = static_cast<int>(std::bit_width(span - 1));
-    const int shift = span <= kInCache ? 0 : std::max(width - kFanBits, 0);
-    const std::size_t ranges = ((span - 1) >> shift) + 1;
+    constexpr std::size_t kAhead = 4;
+    const int shift = static_cast<int>(std::bit_width(hi - lo - 1)) - kFanBits;
+    const std::size_t ranges = ((hi - lo - 1) >> shift) + 1;
     const auto range_of = [lo, shift](std::size_t slot) { return (slot - lo) >> shift; };
     const auto at = [first](std::size_t i) -> JsonObject::value_type& { return first[static_cast<std::ptrdiff_t>(i)]; };
     std::vector<std::size_t> next(ranges);
     for (std::size_t r = 0; r < ranges; ++r) next[r] = lo + (r << shift);
-    if (shift == 0) {
-        // The range was last written long ago, by the split above: fetch
-        // it in one sweep rather than by a miss per entry of its cycles.
-        prefetch(&at(lo), &at(hi - 1) + 1);
-        prefetch(destination + lo, destination + hi);
-    }
     // Two holders taking turns: the entry being carried, and the one it
     // displaces.
     JsonObject::value_type held[2];
@@ -183,6 +201,9 @@ void permute(JsonObject::iterator first, Index* destination, std::size_t lo, std
             std::size_t h = 0;
             do {
                 const std::size_t slot = next[range_of(to)]++;
+                const std::size_t ahead = std::min(slot + kAhead, hi - 1);
+                __builtin_prefetch(&at(ahead), 1);
+                __builtin_prefetch(destination + ahead, 1);
                 const std::size_t displaced_to = destination[slot];
                 held[h ^ 1] = std::move(at(slot));
                 at(slot) = std::move(held[h]);
@@ -195,36 +216,49 @@ void permute(JsonObject::iterator first, Index* destination, std::size_t lo, std
             ++next[r];
         }
     }
-    if (shift == 0) return;
     for (std::size_t r = 0; r < ranges; ++r) {
         const std::size_t from = lo + (r << shift);
         permute(first, destination, from, std::min(hi, from + (std::size_t{1} << shift)));
     }
 }
 
-// Sorts `count` entries by key, equal keys in arrival order, without a
-// merge buffer: records of (the 8 bytes after the keys' shared prefix, the
-// arrival position) are sorted, the keys themselves compared only on a tie
-// of the 8 bytes, then each entry is moved to its place.
+// Sorts `count` entries by key, equal keys in arrival order: records of
+// (the varying bits among the 8 bytes after the keys' shared prefix, the
+// arrival position) are radix-sorted, records of equal ranks then by their
+// whole keys (a small object's all at once), and each entry is moved once
+// to its place.
 template <class Index>
 void sort_by_key(JsonObject::iterator first, std::size_t count) {
-    const auto at = [first](std::size_t i) -> JsonObject::value_type& { return first[static_cast<std::ptrdiff_t>(i)]; };
+    constexpr std::size_t kSmall = 64;
+    const auto key = [first](std::size_t i) { return first[static_cast<std::ptrdiff_t>(i)].first.view(); };
     const std::size_t shared = shared_prefix(first, count);
-    // Large ones are mapped, so that their pages go back once sorted.
-    const bool large = count * sizeof(Ranked<Index>) >= (std::size_t{1} << 20);
-    std::vector<Index, detail::MappedAllocator<Index>> destination(count, detail::MappedAllocator<Index>(large));
-    {
-        std::vector<Ranked<Index>, detail::MappedAllocator<Ranked<Index>>> order(
-            count, detail::MappedAllocator<Ranked<Index>>(large));
-        for (std::size_t i = 0; i < count; ++i) order[i] = Ranked<Index>(rank_bytes(at(i).first.view(), shared), i);
-        radix_sort(order.data(), count, squeeze_ranks(order.data(), count),
-                   [&at](const Ranked<Index>& a, const Ranked<Index>& b) {
-                       if (a.rank() != b.rank()) return a.rank() < b.rank();
-                       const int c = at(a.position).first.view().compare(at(b.position).first.view());
-                       return c < 0 || (c == 0 && a.position < b.position);
-                   });
-        for (std::size_t k = 0; k < count; ++k) destination[order[k].position] = static_cast<Index>(k);
+    const std::uint64_t head = rank_bytes(key(0), shared);
+    std::uint64_t varying = 0;
+    for (std::size_t i = 1; i < count; ++i) varying |= rank_bytes(key(i), shared) ^ head;
+    const Squeeze squeeze(count <= kSmall ? 0 : varying);
+    const int dropped = std::max(squeeze.bits() - 32, 0);
+    // Large buffers are mapped, so that their pages go back once sorted.
+    const detail::MappedAllocator<Ranked<Index>> pages(count * sizeof(Ranked<Index>) >= (std::size_t{1} << 20));
+    MappedVector<Ranked<Index>> records(count, pages);
+    for (std::size_t i = 0; i < count; ++i) {
+        records[i] = {static_cast<std::uint32_t>(squeeze(rank_bytes(key(i), shared)) >> dropped), static_cast<Index>(i)};
     }
+    {
+        MappedVector<Ranked<Index>> spare(count > kSmall ? count : 0, pages);
+        if (&radix_sort(records, spare, squeeze.bits() - dropped) == &spare) records.swap(spare);
+    }
+    const auto by_key = [&key](const Ranked<Index>& a, const Ranked<Index>& b) {
+        const int c = key(a.position).compare(key(b.position));
+        return c < 0 || (c == 0 && a.position < b.position);
+    };
+    for (auto run = records.begin(); run != records.end();) {
+        const auto run_end = std::find_if(run + 1, records.end(), [run](const Ranked<Index>& r) { return r.rank != run->rank; });
+        if (run_end - run > 1) std::sort(run, run_end, by_key);
+        run = run_end;
+    }
+    MappedVector<Index> destination(count, detail::MappedAllocator<Index>(pages.mapped));
+    for (std::size_t k = 0; k < count; ++k) destination[records[k].position] = static_cast<Index>(k);
+    records = MappedVector<Ranked<Index>>(pages);
     permute(first, destination.data(), 0, count);
 }
 
