@@ -20,6 +20,18 @@ static_assert(sizeof(JsonObject::value_type) <= 40);
 
 namespace {
 
+std::uint64_t load_word(const char* bytes) noexcept {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// The first 8 bytes at `bytes`, the first one most significant.
+std::uint64_t load_big_endian(const char* bytes) noexcept {
+    const std::uint64_t word = load_word(bytes);
+    return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+}
+
 // The length of the prefix that all the keys of [first, first + count) share.
 std::size_t shared_prefix(JsonObject::const_iterator first, std::size_t count) noexcept {
     const std::string_view head = first->first.view();
@@ -28,6 +40,17 @@ std::size_t shared_prefix(JsonObject::const_iterator first, std::size_t count) n
         const std::string_view key = first[static_cast<std::ptrdiff_t>(i)].first.view();
         const std::size_t n = std::min(shared, key.size());
         std::size_t same = 0;
+        // Eight bytes at a time while both have them; the first that
+        // differs is found from the lowest differing bit of the words.
+        for (; same + 8 <= n; same += 8) {
+            const std::uint64_t differ =
+                load_big_endian(key.data() + same) ^ load_big_endian(head.data() + same);
+            if (differ != 0) {
+                shared = same + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
+                break;
+            }
+        }
+        if (same + 8 <= n) continue;
         while (same < n && key[same] == head[same]) ++same;
         shared = same;
     }
@@ -37,11 +60,12 @@ std::size_t shared_prefix(JsonObject::const_iterator first, std::size_t count) n
 // Up to 8 bytes of `key` from `at`, the first one most significant, zeros
 // past its end: keys whose 8-byte rank differs compare the same way.
 std::uint64_t rank_bytes(std::string_view key, std::size_t at) noexcept {
+    if (key.size() >= at + 8) return load_big_endian(key.data() + at);
+    if (at >= key.size()) return 0;
+    // Fewer than 8 bytes are left: the 8 that end the key, shifted up past
+    // those before `at`, when the key has 8.
+    if (key.size() >= 8) return load_big_endian(key.data() + key.size() - 8) << (8 * (at + 8 - key.size()));
     std::uint64_t rank = 0;
-    if (key.size() >= at + 8) {
-        std::memcpy(&rank, key.data() + at, sizeof rank);
-        return std::endian::native == std::endian::little ? __builtin_bswap64(rank) : rank;
-    }
     for (std::size_t i = 0; i < 8; ++i) {
         const std::size_t k = at + i;
         rank = (rank << 8) | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0U);
@@ -85,44 +109,38 @@ private:
     int bits_;
 };
 
-// An entry's sort key, the top 32 of its rank's varying bits, and its
+// A record of an entry: the top 32 of its rank's varying bits above its
 // arrival position.
-template <class Index>
-struct Ranked {
-    std::uint32_t rank;
-    Index position;
-};
+using Record = std::uint64_t;
+constexpr int kPositionBits = 32;
 
-template <class Index>
-using MappedVector = std::vector<Index, detail::MappedAllocator<Index>>;
+using Records = std::vector<Record, detail::MappedAllocator<Record>>;
 
 // Sorts `records` by rank, stably, least significant digit first, through
 // `spare` (as long as `records`); returns the one that holds the result.
 // `bits` is how many low bits of the ranks can differ.
-template <class Index>
-MappedVector<Ranked<Index>>& radix_sort(MappedVector<Ranked<Index>>& records, MappedVector<Ranked<Index>>& spare,
-                                        int bits) {
-    constexpr int kMaxDigit = 11;
+Records& radix_sort(Records& records, Records& spare, int bits) {
+    constexpr int kMaxDigit = 12;
     const int passes = (bits + kMaxDigit - 1) / kMaxDigit;
     if (passes == 0) return records;
     const int width = (bits + passes - 1) / passes;
     const std::size_t digits = std::size_t{1} << width;
-    const auto digit = [width, digits](std::uint32_t rank, int pass) {
-        return static_cast<std::size_t>(rank >> (pass * width)) & (digits - 1);
+    const auto digit = [width, digits](Record r, int pass) {
+        return static_cast<std::size_t>(r >> (kPositionBits + pass * width)) & (digits - 1);
     };
     // Where each digit of each pass starts, all counted in one read.
     std::vector<std::size_t> starts(static_cast<std::size_t>(passes) * digits);
-    for (const Ranked<Index>& r : records) {
-        for (int pass = 0; pass < passes; ++pass) ++starts[static_cast<std::size_t>(pass) * digits + digit(r.rank, pass)];
+    for (const Record r : records) {
+        for (int pass = 0; pass < passes; ++pass) ++starts[static_cast<std::size_t>(pass) * digits + digit(r, pass)];
     }
-    MappedVector<Ranked<Index>>* from = &records;
-    MappedVector<Ranked<Index>>* to = &spare;
+    Records* from = &records;
+    Records* to = &spare;
     for (int pass = 0; pass < passes; ++pass) {
         std::size_t* const next = starts.data() + static_cast<std::size_t>(pass) * digits;
         // A digit that all ranks share orders nothing.
-        if (next[digit(records.front().rank, pass)] == records.size()) continue;
+        if (next[digit(records.front(), pass)] == records.size()) continue;
         for (std::size_t d = 0, sum = 0; d < digits; ++d) sum += std::exchange(next[d], sum);
-        for (const Ranked<Index>& r : *from) (*to)[next[digit(r.rank, pass)]++] = r;
+        for (const Record r : *from) (*to)[next[digit(r, pass)]++] = r;
         std::swap(from, to);
     }
     return *from;
@@ -142,8 +160,7 @@ constexpr std::size_t kInCache = std::size_t{1} << 12;
 // Moves entry i of [lo, hi), a range that fits in cache, to slot
 // destination[i]: each entry is moved once, following the cycles of the
 // permutation backwards from the slot to fill.
-template <class Index>
-void place(JsonObject::iterator first, const Index* destination, std::size_t lo, std::size_t hi) {
+void place(JsonObject::iterator first, const Record* destination, std::size_t lo, std::size_t hi) {
     const auto at = [first](std::size_t i) -> JsonObject::value_type& { return first[static_cast<std::ptrdiff_t>(i)]; };
     // The range was last written long ago: fetch it in one sweep rather
     // than by a miss per entry of its cycles.
@@ -171,8 +188,7 @@ void place(JsonObject::iterator first, const Index* destination, std::size_t lo,
 // ranges of consecutive slots, each entry moved straight to the next free
 // slot of its range, so that all writes go to a few cursors walking forward
 // (fetched a little ahead); each range is then placed alone.
-template <class Index>
-void permute(JsonObject::iterator first, Index* destination, std::size_t lo, std::size_t hi) {
+void permute(JsonObject::iterator first, Record* destination, std::size_t lo, std::size_t hi) {
     if (hi - lo <= kInCache) {
         place(first, destination, lo, hi);
         return;
@@ -207,12 +223,12 @@ void permute(JsonObject::iterator first, Index* destination, std::size_t lo, std
                 const std::size_t displaced_to = destination[slot];
                 held[h ^ 1] = std::move(at(slot));
                 at(slot) = std::move(held[h]);
-                destination[slot] = static_cast<Index>(to);
+                destination[slot] = to;
                 h ^= 1;
                 to = displaced_to;
             } while (range_of(to) != r);
             at(start) = std::move(held[h]);
-            destination[start] = static_cast<Index>(to);
+            destination[start] = to;
             ++next[r];
         }
     }
@@ -225,40 +241,44 @@ void permute(JsonObject::iterator first, Index* destination, std::size_t lo, std
 // Sorts `count` entries by key, equal keys in arrival order: records of
 // (the varying bits among the 8 bytes after the keys' shared prefix, the
 // arrival position) are radix-sorted, records of equal ranks then by their
-// whole keys (a small object's all at once), and each entry is moved once
-// to its place.
-template <class Index>
+// whole keys (a small object's all at once), and each entry is moved to its
+// place. `count` fits in the records' position bits.
 void sort_by_key(JsonObject::iterator first, std::size_t count) {
     constexpr std::size_t kSmall = 64;
+    constexpr Record kPosition = (Record{1} << kPositionBits) - 1;
     const auto key = [first](std::size_t i) { return first[static_cast<std::ptrdiff_t>(i)].first.view(); };
     const std::size_t shared = shared_prefix(first, count);
-    const std::uint64_t head = rank_bytes(key(0), shared);
-    std::uint64_t varying = 0;
-    for (std::size_t i = 1; i < count; ++i) varying |= rank_bytes(key(i), shared) ^ head;
-    const Squeeze squeeze(count <= kSmall ? 0 : varying);
-    const int dropped = std::max(squeeze.bits() - 32, 0);
     // Large buffers are mapped, so that their pages go back once sorted.
-    const detail::MappedAllocator<Ranked<Index>> pages(count * sizeof(Ranked<Index>) >= (std::size_t{1} << 20));
-    MappedVector<Ranked<Index>> records(count, pages);
+    const detail::MappedAllocator<Record> pages(count * sizeof(Record) >= (std::size_t{1} << 20));
+    // Filled by appending, so that no page is written twice. The whole
+    // ranks wait in the spare buffer until their varying bits are known.
+    Records records(pages);
+    Records spare(pages);
+    records.reserve(count);
+    spare.reserve(count);
+    std::uint64_t varying = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        records[i] = {static_cast<std::uint32_t>(squeeze(rank_bytes(key(i), shared)) >> dropped), static_cast<Index>(i)};
+        spare.push_back(rank_bytes(key(i), shared));
+        varying |= spare[i] ^ spare[0];
     }
-    {
-        MappedVector<Ranked<Index>> spare(count > kSmall ? count : 0, pages);
-        if (&radix_sort(records, spare, squeeze.bits() - dropped) == &spare) records.swap(spare);
-    }
-    const auto by_key = [&key](const Ranked<Index>& a, const Ranked<Index>& b) {
-        const int c = key(a.position).compare(key(b.position));
-        return c < 0 || (c == 0 && a.position < b.position);
+    const Squeeze squeeze(count <= kSmall ? 0 : varying);
+    const int dropped = std::max(squeeze.bits() - kPositionBits, 0);
+    for (std::size_t i = 0; i < count; ++i) records.push_back((squeeze(spare[i]) >> dropped) << kPositionBits | i);
+    Records& sorted = radix_sort(records, spare, squeeze.bits() - dropped);
+    const auto by_key = [&key](Record a, Record b) {
+        const int c = key(a & kPosition).compare(key(b & kPosition));
+        return c < 0 || (c == 0 && a < b);
     };
-    for (auto run = records.begin(); run != records.end();) {
-        const auto run_end = std::find_if(run + 1, records.end(), [run](const Ranked<Index>& r) { return r.rank != run->rank; });
+    for (auto run = sorted.begin(); run != sorted.end();) {
+        const auto run_end =
+            std::find_if(run + 1, sorted.end(), [run](Record r) { return (r ^ *run) > kPosition; });
         if (run_end - run > 1) std::sort(run, run_end, by_key);
         run = run_end;
     }
-    MappedVector<Index> destination(count, detail::MappedAllocator<Index>(pages.mapped));
-    for (std::size_t k = 0; k < count; ++k) destination[records[k].position] = static_cast<Index>(k);
-    records = MappedVector<Ranked<Index>>(pages);
+    // The other buffer, free now, takes each entry's destination.
+    Records& destination = &sorted == &records ? spare : records;
+    for (std::size_t k = 0; k < count; ++k) destination[sorted[k] & kPosition] = k;
+    sorted = Records(pages);
     permute(first, destination.data(), 0, count);
 }
 
@@ -277,9 +297,9 @@ JsonObject::iterator JsonObject::sort_keep_last(iterator first, iterator last) {
     if (std::adjacent_find(first, last, not_ascending) == last) return last;
     const auto count = static_cast<std::size_t>(last - first);
     if (count <= std::numeric_limits<std::uint32_t>::max()) {
-        sort_by_key<std::uint32_t>(first, count);
+        sort_by_key(first, count);
     } else {
-        sort_by_key<std::size_t>(first, count);
+        std::stable_sort(first, last, [](const value_type& a, const value_type& b) { return a.first < b.first; });
     }
     iterator out = first;
     for (iterator it = first; it != last;) {
