@@ -32,29 +32,18 @@ std::uint64_t load_big_endian(const char* bytes) noexcept {
     return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
 }
 
-// The length of the prefix that all the keys of [first, first + count) share.
-std::size_t shared_prefix(JsonObject::const_iterator first, std::size_t count) noexcept {
-    const std::string_view head = first->first.view();
-    std::size_t shared = head.size();
-    for (std::size_t i = 1; i < count && shared != 0; ++i) {
-        const std::string_view key = first[static_cast<std::ptrdiff_t>(i)].first.view();
-        const std::size_t n = std::min(shared, key.size());
-        std::size_t same = 0;
-        // Eight bytes at a time while both have them; the first that
-        // differs is found from the lowest differing bit of the words.
-        for (; same + 8 <= n; same += 8) {
-            const std::uint64_t differ =
-                load_big_endian(key.data() + same) ^ load_big_endian(head.data() + same);
-            if (differ != 0) {
-                shared = same + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
-                break;
-            }
-        }
-        if (same + 8 <= n) continue;
-        while (same < n && key[same] == head[same]) ++same;
-        shared = same;
+// How many leading bytes, up to `limit`, `key` shares with `head`: eight
+// at a time while both have them, the first that differs found from the
+// highest differing bit of the words.
+std::size_t common_prefix(std::string_view key, std::string_view head, std::size_t limit) noexcept {
+    const std::size_t n = std::min({limit, key.size(), head.size()});
+    std::size_t same = 0;
+    for (; same + 8 <= n; same += 8) {
+        const std::uint64_t differ = load_big_endian(key.data() + same) ^ load_big_endian(head.data() + same);
+        if (differ != 0) return same + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
     }
-    return shared;
+    while (same < n && key[same] == head[same]) ++same;
+    return same;
 }
 
 // Up to 8 bytes of `key` from `at`, the first one most significant, zeros
@@ -109,12 +98,49 @@ private:
     int bits_;
 };
 
+// The prefix that all the keys of an object share, and which bits of
+// their ranks after it differ.
+struct Spread {
+    std::size_t shared;
+    std::uint64_t varying;
+};
+
+Spread spread_of(JsonObject::const_iterator first, std::size_t count) noexcept {
+    const std::string_view head = first->first.view();
+    Spread spread{head.size(), 0};
+    std::uint64_t head_rank = 0;
+    for (std::size_t i = 1; i < count; ++i) {
+        const std::string_view key = first[static_cast<std::ptrdiff_t>(i)].first.view();
+        const std::size_t same = common_prefix(key, head, spread.shared);
+        if (same < spread.shared) {
+            // The ranks start earlier now, where every key so far agrees
+            // with the head: what differed moves down by as many bytes.
+            const std::size_t back = spread.shared - same;
+            spread.varying = back >= 8 ? 0 : spread.varying >> (8 * back);
+            spread.shared = same;
+            head_rank = rank_bytes(head, same);
+        }
+        spread.varying |= rank_bytes(key, spread.shared) ^ head_rank;
+    }
+    return spread;
+}
+
 // A record of an entry: the top 32 of its rank's varying bits above its
 // arrival position.
 using Record = std::uint64_t;
 constexpr int kPositionBits = 32;
 
-using Records = std::vector<Record, detail::MappedAllocator<Record>>;
+// An element of a buffer of records, left unset when the buffer is made:
+// each buffer is written in full before it is read, so the pages of a
+// large one are written once.
+struct Slot {
+    Record record;
+    Slot() noexcept {}  // NOLINT(cppcoreguidelines-pro-type-member-init)
+    Slot(Record r) noexcept : record(r) {}
+    operator Record() const noexcept { return record; }
+};
+
+using Records = std::vector<Slot, detail::MappedAllocator<Slot>>;
 
 // Sorts `records` by rank, stably, least significant digit first, through
 // `spare` (as long as `records`); returns the one that holds the result.
@@ -123,6 +149,7 @@ Records& radix_sort(Records& records, Records& spare, int bits) {
     constexpr int kMaxDigit = 12;
     const int passes = (bits + kMaxDigit - 1) / kMaxDigit;
     if (passes == 0) return records;
+    spare.resize(records.size());
     const int width = (bits + passes - 1) / passes;
     const std::size_t digits = std::size_t{1} << width;
     const auto digit = [width, digits](Record r, int pass) {
@@ -160,7 +187,7 @@ constexpr std::size_t kInCache = std::size_t{1} << 12;
 // Moves entry i of [lo, hi), a range that fits in cache, to slot
 // destination[i]: each entry is moved once, following the cycles of the
 // permutation backwards from the slot to fill.
-void place(JsonObject::iterator first, const Record* destination, std::size_t lo, std::size_t hi) {
+void place(JsonObject::iterator first, const Slot* destination, std::size_t lo, std::size_t hi) {
     const auto at = [first](std::size_t i) -> JsonObject::value_type& { return first[static_cast<std::ptrdiff_t>(i)]; };
     // The range was last written long ago: fetch it in one sweep rather
     // than by a miss per entry of its cycles.
@@ -188,7 +215,7 @@ void place(JsonObject::iterator first, const Record* destination, std::size_t lo
 // ranges of consecutive slots, each entry moved straight to the next free
 // slot of its range, so that all writes go to a few cursors walking forward
 // (fetched a little ahead); each range is then placed alone.
-void permute(JsonObject::iterator first, Record* destination, std::size_t lo, std::size_t hi) {
+void permute(JsonObject::iterator first, Slot* destination, std::size_t lo, std::size_t hi) {
     if (hi - lo <= kInCache) {
         place(first, destination, lo, hi);
         return;
@@ -247,23 +274,14 @@ void sort_by_key(JsonObject::iterator first, std::size_t count) {
     constexpr std::size_t kSmall = 64;
     constexpr Record kPosition = (Record{1} << kPositionBits) - 1;
     const auto key = [first](std::size_t i) { return first[static_cast<std::ptrdiff_t>(i)].first.view(); };
-    const std::size_t shared = shared_prefix(first, count);
-    // Large buffers are mapped, so that their pages go back once sorted.
-    const detail::MappedAllocator<Record> pages(count * sizeof(Record) >= (std::size_t{1} << 20));
-    // Filled by appending, so that no page is written twice. The whole
-    // ranks wait in the spare buffer until their varying bits are known.
-    Records records(pages);
-    Records spare(pages);
-    records.reserve(count);
-    spare.reserve(count);
-    std::uint64_t varying = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        spare.push_back(rank_bytes(key(i), shared));
-        varying |= spare[i] ^ spare[0];
-    }
-    const Squeeze squeeze(count <= kSmall ? 0 : varying);
+    const Spread spread = spread_of(first, count);
+    const Squeeze squeeze(count <= kSmall ? 0 : spread.varying);
     const int dropped = std::max(squeeze.bits() - kPositionBits, 0);
-    for (std::size_t i = 0; i < count; ++i) records.push_back((squeeze(spare[i]) >> dropped) << kPositionBits | i);
+    // Large buffers are mapped, so that their pages go back once sorted.
+    const detail::MappedAllocator<Slot> pages(count * sizeof(Slot) >= (std::size_t{1} << 20));
+    Records records(count, pages);
+    for (std::size_t i = 0; i < count; ++i) records[i] = (squeeze(rank_bytes(key(i), spread.shared)) >> dropped) << kPositionBits | i;
+    Records spare(pages);
     Records& sorted = radix_sort(records, spare, squeeze.bits() - dropped);
     const auto by_key = [&key](Record a, Record b) {
         const int c = key(a & kPosition).compare(key(b & kPosition));
@@ -277,6 +295,7 @@ void sort_by_key(JsonObject::iterator first, std::size_t count) {
     }
     // The other buffer, free now, takes each entry's destination.
     Records& destination = &sorted == &records ? spare : records;
+    destination.resize(count);
     for (std::size_t k = 0; k < count; ++k) destination[sorted[k] & kPosition] = k;
     sorted = Records(pages);
     permute(first, destination.data(), 0, count);
