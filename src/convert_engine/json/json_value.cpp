@@ -280,7 +280,9 @@ void sort_by_key(JsonObject::iterator first, std::size_t count) {
     // Large buffers are mapped, so that their pages go back once sorted.
     const detail::MappedAllocator<Slot> pages(count * sizeof(Slot) >= (std::size_t{1} << 20));
     Records records(count, pages);
-    for (std::size_t i = 0; i < count; ++i) records[i] = (squeeze(rank_bytes(key(i), spread.shared)) >> dropped) << kPositionBits | i;
+    for (std::size_t i = 0; i < count; ++i) {
+        records[i] = (squeeze(rank_bytes(key(i), spread.shared)) >> dropped) << kPositionBits | i;
+    }
     Records spare(pages);
     Records& sorted = radix_sort(records, spare, squeeze.bits() - dropped);
     const auto by_key = [&key](Record a, Record b) {
