@@ -8,6 +8,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "convert_engine/json/mapped_allocator.hpp"
@@ -135,7 +136,7 @@ constexpr int kPositionBits = 32;
 // large one are written once.
 struct Slot {
     Record record;
-    Slot() noexcept {}  // NOLINT(cppcoreguidelines-pro-type-member-init)
+    Slot() noexcept {}
     Slot(Record r) noexcept : record(r) {}
     operator Record() const noexcept { return record; }
 };
