@@ -516,12 +516,25 @@ ConvertError take_failure(const ErrorClasses& errors, PyObject* template_filenam
 
 // ---- the renderer ----------------------------------------------------------
 
+// The environment's `safe` filter. Nothing is escaped on printing here (the
+// template's name has no HTML extension), so marking a value safe changes no
+// byte of the page; Jinja2's own filter would still copy the value into a
+// Markup, and printing would copy it back into a str, and the fragments of
+// images and large bundles are most of the page. This one hands the value on.
+PyObject* pass_as_is(PyObject*, PyObject* value) {
+    Py_INCREF(value);
+    return value;
+}
+
+PyMethodDef pass_as_is_record = {"safe", pass_as_is, METH_O, nullptr};
+
 PyRef attribute(const PyRef& object, const char* name) {
     return object ? PyRef::steal(PyObject_GetAttrString(object.get(), name)) : PyRef();
 }
 
 // Imports Jinja2 and compiles the page template in a default environment
-// with the template registered under the name "notebook".
+// (its `safe` filter aside) with the template registered under the name
+// "notebook".
 convert_engine::Result<std::unique_ptr<PageRenderer>, ConvertError> make_renderer() {
     auto made = std::make_unique<PageRenderer>();
     auto failure = [&made] { return take_failure(made->errors, nullptr); };
@@ -549,6 +562,12 @@ convert_engine::Result<std::unique_ptr<PageRenderer>, ConvertError> make_rendere
         return failure();
     }
     PyRef environment = PyRef::steal(PyObject_Call(environment_class.get(), no_arguments.get(), settings.get()));
+    // Before the template is compiled, which looks its filters up.
+    PyRef filters = environment ? attribute(environment, "filters") : PyRef();
+    PyRef safe = filters ? PyRef::steal(PyCFunction_New(&pass_as_is_record, nullptr)) : PyRef();
+    if (!safe || PyMapping_SetItemString(filters.get(), "safe", safe.get()) < 0) {
+        return failure();
+    }
     PyRef get_template = attribute(environment, "get_template");
     PyRef compiled = get_template ? PyRef::steal(PyObject_CallOneArg(get_template.get(), name.get())) : PyRef();
     if (!compiled) {

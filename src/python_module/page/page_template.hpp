@@ -6,10 +6,6 @@ namespace python_module::page {
 
 // The Jinja2 text of the HTML page, registered as the template "notebook".
 // It starts with a line feed; the engine drops the one line feed at its end.
-// Nothing is escaped on printing (the name has no HTML extension), so every
-// value prints as it is and no tag takes the `safe` filter: it would change
-// no byte, but copy the value twice (into a Markup, then back into a str),
-// and the fragments of images and large bundles are most of the page.
 inline constexpr std::string_view page_template = R"page(
 <!DOCTYPE html>
 <html lang="en">
@@ -128,13 +124,13 @@ inline constexpr std::string_view page_template = R"page(
                 {%- if cell.outputs %}
                 <div class="code-output">
                     {%- for output in cell.outputs %}
-                    {{- output.html }}
+                    {{- output.html | safe }}
                     {%- endfor %}
                 </div>
                 {%- endif %}
             </div>
             {%- elif cell.is_markdown %}
-            <div class="markdown-cell">{{ cell.source_escaped }}</div>
+            <div class="markdown-cell">{{ cell.source_escaped | safe }}</div>
             {%- elif cell.is_raw %}
             <div class="raw-cell"><pre>{{ cell.source_escaped }}</pre></div>
             {%- endif %}
