@@ -21,12 +21,19 @@ namespace {
 
 constexpr bool is_digit(int c) noexcept { return c >= '0' && c <= '9'; }
 
-int hex_value(unsigned char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<unsigned char>(c | 0x20);
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+// The value of each hex digit, -1 for every other byte: a table, as
+// terminal colours put a \u escape every few bytes of some strings.
+constexpr std::array<signed char, 256> kHexDigits = [] {
+    std::array<signed char, 256> digits{};
+    for (int c = 0; c < 256; ++c) {
+        const int lower = c | 0x20;
+        digits[static_cast<std::size_t>(c)] = static_cast<signed char>(
+            c >= '0' && c <= '9' ? c - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1);
+    }
+    return digits;
+}();
+
+int hex_value(unsigned char c) noexcept { return kHexDigits[c]; }
 
 // The value of the 4 hex digits at `p`, or -1 when one is not hex.
 std::int32_t hex4_value(const char* p) noexcept {
