@@ -238,3 +238,38 @@ TEST(ReaderDocuments, ListFormTextsAreSizedOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// Read into an arena, a document equals the one read onto the heap; its
+// longer strings without escapes point into the text, the others are copies.
+TEST(ReaderDocuments, ArenaDocumentsMatchHeapDocuments) {
+    const std::string long_plain = "a string well past fifteen bytes";
+    const std::string text = R"({"metadata":{")" + long_plain + R"(":[")" + long_plain + R"(","esc\"aped string, also long",)" +
+                             R"({"k":"short","n":1.5}],"z":null},"nbformat":4,"nbformat_minor":5,"cells":[)" +
+                             R"({"cell_type":"code","source":"x","metadata":{"tags":[")" + long_plain + R"("]},)" +
+                             R"("outputs":[{"output_type":"display_data","data":{"text/plain":")" + long_plain +
+                             R"("},"metadata":{}}]}]})";
+    Arena arena;
+    ReadOptions options;
+    options.arena = &arena;
+    const auto in_arena = parse_notebook(text, options);
+    ASSERT_TRUE(in_arena.ok()) << in_arena.error().display();
+    const Notebook heap = read(text);
+    EXPECT_EQ(in_arena.value(), heap);
+
+    const auto points_into_text = [&text](const CompactString& s) {
+        return s.data() >= text.data() && s.data() < text.data() + text.size();
+    };
+    const JsonObject& extra = in_arena.value().metadata.extra;
+    const auto& [key, value] = *extra.begin();
+    EXPECT_TRUE(points_into_text(key));
+    const JsonArray& items = *value.as_array();
+    EXPECT_TRUE(points_into_text(*items.at(0).as_string()));
+    EXPECT_FALSE(points_into_text(*items.at(1).as_string()));  // decoded, so copied
+    EXPECT_TRUE(points_into_text(*in_arena.value().cells.at(0).metadata.at("tags").as_array()->at(0).as_string()));
+    // The heap document owns all of its strings.
+    EXPECT_FALSE(points_into_text(heap.metadata.extra.begin()->first));
+}
+
+}  // namespace

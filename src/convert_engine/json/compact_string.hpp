@@ -29,6 +29,15 @@ public:
     CompactString(std::string_view text) { assign(text, nullptr); }
     // A longer text goes to `arena` when there is one.
     CompactString(std::string_view text, Arena* arena) { assign(text, arena); }
+    // A longer text is pointed at, not copied: for a part of a text that
+    // outlives the string.
+    static CompactString borrowed(std::string_view text) {
+        if (text.size() <= kInline) return CompactString(text);  // held in place
+        CompactString s;
+        s.store(reinterpret_cast<std::uintptr_t>(text.data()),
+                static_cast<std::uint64_t>(text.size()) | std::uint64_t{static_cast<unsigned char>(kUnownedTag)} << 56);
+        return s;
+    }
     CompactString(const char* text) : CompactString(std::string_view(text)) {}
     CompactString(const std::string& text) : CompactString(std::string_view(text)) {}
     CompactString(const CompactString& other) : CompactString(other.view()) {}
@@ -74,7 +83,7 @@ private:
     static_assert(std::endian::native == std::endian::little, "the tag shares the top byte of the heap size");
     static constexpr std::size_t kTag = 15;
     static constexpr char kHeapTag = static_cast<char>(0x80);
-    static constexpr char kArenaTag = static_cast<char>(0x81);
+    static constexpr char kUnownedTag = static_cast<char>(0x81);  // in an arena, or borrowed
     static constexpr std::uint64_t kSizeMask = (std::uint64_t{1} << 56) - 1;
 
     // In place: the bytes, then the size in the last byte. Elsewhere: the
@@ -92,7 +101,7 @@ private:
             char* bytes = arena != nullptr ? static_cast<char*>(arena->allocate(n, 1)) : new char[n];
             std::memcpy(bytes, s, n);
             low = reinterpret_cast<std::uintptr_t>(bytes);
-            const char tag = arena != nullptr ? kArenaTag : kHeapTag;
+            const char tag = arena != nullptr ? kUnownedTag : kHeapTag;
             high = static_cast<std::uint64_t>(n) | std::uint64_t{static_cast<unsigned char>(tag)} << 56;
         } else {
             // Overlapping loads that stay within the text.

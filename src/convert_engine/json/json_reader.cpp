@@ -676,7 +676,7 @@ JsonObject JsonReader::read_map() {
     const std::size_t mark = entries_mark();
     bool first = true;
     while (object_next(first)) {
-        CompactString key(read_key(), arena_);
+        CompactString key = keep_string(read_key());
         object_colon();
         JsonValue value = read_value();
         push_entry(std::move(key), std::move(value));
@@ -695,7 +695,7 @@ JsonValue JsonReader::read_value() {
     switch (peek_value()) {
         case '"':
             // Straight from the text (or the scratch buffer), at its size.
-            return JsonValue(CompactString(read_string(), arena_));
+            return JsonValue(keep_string(read_string()));
         case '{':
             return JsonValue(read_map());
         case '[': {

@@ -40,8 +40,8 @@ struct Number {
 // One pass over one notebook text: the offset, the nesting budget and the
 // scratch buffer for strings with escapes. Every failure is thrown as a
 // ReadError; parse_notebook turns it into a JsonError. The values it builds
-// keep their strings and containers in `arena` when given one, which must
-// then outlive them.
+// keep their strings and containers in `arena` when given one, or point
+// into the text, both of which must then outlive them.
 class JsonReader {
 public:
     static constexpr int kBudget = 128;
@@ -56,6 +56,16 @@ public:
     std::size_t offset() const noexcept { return pos_; }
     int budget() const noexcept { return budget_; }
     Arena* arena() const noexcept { return arena_; }
+    // A string just read (a view of the text, or of the scratch buffer when
+    // it had escapes) as a value. A document with an arena lives within the
+    // call that read it, as does the text: a string without escapes is then
+    // pointed at in the text instead of copied.
+    CompactString keep_string(std::string_view s) const {
+        const auto at = reinterpret_cast<std::uintptr_t>(s.data());
+        const auto text = reinterpret_cast<std::uintptr_t>(text_.data());
+        if (arena_ != nullptr && at >= text && at - text < text_.size()) return CompactString::borrowed(s);
+        return CompactString(s, arena_);
+    }
 
     // Skips whitespace and returns the next byte (0..255), or -1 at the end.
     int peek() noexcept {

@@ -101,7 +101,7 @@ NotebookMetadata read_notebook_metadata(JsonReader& r, bool empty_extra) {
             } else {
                 // Every other key is kept, its whole value read; the last of
                 // a repeated key wins.
-                CompactString name(key, r.arena());
+                CompactString name = r.keep_string(key);
                 r.object_colon();
                 JsonValue value = r.read_value();
                 r.push_entry(std::move(name), std::move(value));

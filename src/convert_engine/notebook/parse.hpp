@@ -17,9 +17,10 @@ struct ReadOptions {
     // and languageInfo) and every output's "metadata" map are read for their
     // failures only and left empty. For a caller that never shows them.
     bool empty_metadata = false;
-    // Where the document keeps its strings and containers: an arena, which
-    // must outlive the document and every part moved out of it, or none
-    // for the heap.
+    // Where the document keeps its strings and containers: an arena, or
+    // none for the heap. With an arena, strings without escapes point into
+    // the text instead: the arena and the text must both outlive the
+    // document and every part moved out of it.
     Arena* arena = nullptr;
 };
 
