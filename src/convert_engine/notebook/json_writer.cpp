@@ -381,6 +381,9 @@ void append_json_object_pretty(std::string& out, const JsonObject& object) {
 }
 
 void append_json_object_pretty_html(std::string& out, const JsonObject& object) {
+    // Sized from the first guess, so a large bundle is not copied and its
+    // pages first touched over and over while doubling its way up.
+    out.reserve(out.size() + object_size(object));
     PrettyWriter<JsonInHtml> writer(out);
     writer.object(object);
     writer.finish();
