@@ -641,7 +641,13 @@ bool render(const PageRenderer& renderer, const notebook::Notebook& notebook, st
 
 }  // namespace
 
-convert_engine::Result<PyRef, ConvertError> html_page(const notebook::Notebook& notebook, std::string_view title) {
+}  // namespace python_module::page
+
+namespace convert_engine::converters {
+
+Result<python_module::PyRef, error::ConvertError> to_html(const notebook::Notebook& notebook, std::string_view title) {
+    using namespace python_module::page;
+    using python_module::PyRef;
     auto found = page_renderer();
     if (!found) {
         return std::move(found).error();
@@ -655,4 +661,4 @@ convert_engine::Result<PyRef, ConvertError> html_page(const notebook::Notebook& 
     return made;
 }
 
-}  // namespace python_module::page
+}  // namespace convert_engine::converters
