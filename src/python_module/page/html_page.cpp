@@ -69,7 +69,7 @@ PageRenderer* kept_renderer = nullptr;
 // template's loops (Python's sequence iterator over them) keep one cell's
 // record and one output's fragment alive at a time. They have the length of
 // the list they stand for and are indexed like it. They read the notebook
-// only while html_page runs: it cuts the cell sequence off the notebook
+// only while to_html runs: it cuts the cell sequence off the notebook
 // before it returns, after which it and every output sequence made from it
 // are empty.
 
