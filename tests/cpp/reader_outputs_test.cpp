@@ -138,6 +138,15 @@ TEST(ReaderOutputs, DroppedCodeOutputsFailAndReadAsFullRead) {
         {code(R"({"output_type":"error","ename":"E","evalue":"v","traceback":[[],"\q"]})"), true, false},
         {code(R"({"output_type":"error","ename":"E","evalue":"v","traceback":"a"})"), true, false},
         {code(R"({"output_type":"error","ename":"E","evalue":"v","traceback":[)" + deep + "]}"), true, false},
+        // Names and error texts: strings are only checked, anything else
+        // is kept for its type failure.
+        {code(R"({"output_type":"error","ename":"E\u00e9","evalue":"v\"","traceback":[]})"), false, true},
+        {code(R"({"output_type":"error","ename":1,"evalue":"v","traceback":[]})"), true, false},
+        {code(R"({"output_type":"error","ename":"E","evalue":["v"],"traceback":[]})"), true, false},
+        {code(R"({"output_type":"error","ename":"E","evalue":"\ud800","traceback":[]})"), true, false},
+        {code(R"({"output_type":"stream","name":{"n":1},"text":"x"})"), true, false},
+        {code(R"({"output_type":"stream","name":"a\qb","text":"x"})"), true, false},
+        {code(R"(["stream",null,"x"])"), true, false},
         // Stream texts, in both forms.
         {code(R"({"output_type":"stream","name":"stdout","text":["a\n","\u001b[0m\t\"",""]})"), false, true},
         {code(R"(["stream","stderr","x\ud83d\ude00y"])"), false, true},

@@ -29,10 +29,19 @@ enum class OutputKind { Stream, DisplayData, ExecuteResult, Error };
 // Every key that some variant declares.
 constexpr std::array<std::string_view, 8> kFields = {"name",  "text",   "data",   "metadata", "execution_count",
                                                       "ename", "evalue", "traceback"};
+constexpr std::size_t kName = 0;
 constexpr std::size_t kText = 1;
 constexpr std::size_t kData = 2;
 constexpr std::size_t kMetadata = 3;
+constexpr std::size_t kEname = 5;
+constexpr std::size_t kEvalue = 6;
 constexpr std::size_t kTraceback = 7;
+
+// The fields that take a string: a dropped output's string there is checked
+// and kept empty, as no failure needs its text.
+constexpr bool takes_string(std::size_t field) noexcept {
+    return field == kName || field == kEname || field == kEvalue;
+}
 
 // A kept entry (object form) or element (array form). A text field holds
 // its lines joined as they were read in `text`, or none when the value was
@@ -106,6 +115,9 @@ Held read_held(JsonReader& r, std::size_t field, EmptyMaps empty) {
         held.not_text = !r.check_joined_text();
     } else if (field == kTraceback && empty.text && r.peek_value() == '[') {
         held.value = check_text_list(r);
+    } else if (takes_string(field) && empty.text && r.peek_value() == '"') {
+        r.check_string();
+        held.value = JsonValue(CompactString());
     } else if (field == kText) {
         std::optional<std::string> text = r.read_joined_text();
         if (text) held.text = std::move(*text);

@@ -21,8 +21,8 @@ Cell read_cell(JsonReader& reader, ReadOptions options = {});
 CellType read_cell_type(JsonReader& reader);
 CellSource read_cell_source(JsonReader& reader);
 // Which of an output's fields are checked, not kept: an object under a map,
-// or a stream's text or an error's traceback (`text`), is read for its
-// failures only and left empty.
+// or (`text`) a stream's text, an error's traceback and any string where a
+// string is due, is read for its failures only and left empty.
 struct EmptyMaps {
     bool data = false;
     bool metadata = false;
