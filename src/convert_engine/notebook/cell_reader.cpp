@@ -26,11 +26,10 @@ void read_cell_field(JsonReader& r, Cell& cell, std::size_t index, ReadOptions o
         case 3: cell.id = read_optional_text(r); break;
         case 4: cell.execution_count = read_optional_value(r); break;
         default: {
-            const bool drop = options.drop_code_outputs && code;
-            const EmptyMaps empty{drop, drop || options.empty_metadata, drop};
+            const OutputReading reading{options.drop_code_outputs && code, options.empty_metadata};
             r.read_list([&] {
-                CellOutput output = read_output(r, empty);
-                if (!drop) cell.outputs.push_back(std::move(output));
+                CellOutput output = read_output(r, reading);
+                if (!reading.dropped) cell.outputs.push_back(std::move(output));
             });
             break;
         }
@@ -78,8 +77,8 @@ JsonObject read_map_or_check(JsonReader& r, bool empty) {
 
 Cell read_cell(JsonReader& r, ReadOptions options) {
     Cell cell;
-    // Keys come in any order: the outputs' maps are left empty only when the
-    // kind read before them is code.
+    // Keys come in any order: outputs are dropped only when the kind read
+    // before them is code.
     bool typed = false;
     auto field = [&](std::size_t i) {
         read_cell_field(r, cell, i, options, typed && cell.cell_type == CellType::Code);

@@ -37,12 +37,6 @@ constexpr std::size_t kEname = 5;
 constexpr std::size_t kEvalue = 6;
 constexpr std::size_t kTraceback = 7;
 
-// The fields that take a string: a dropped output's string there is checked
-// and kept empty, as no failure needs its text.
-constexpr bool takes_string(std::size_t field) noexcept {
-    return field == kName || field == kEname || field == kEvalue;
-}
-
 // A kept entry (object form) or element (array form). A text field holds
 // its lines joined as they were read in `text`, or none when the value was
 // no text; every other field holds its value.
@@ -103,21 +97,43 @@ JsonArray check_text_list(JsonReader& r) {
     return kept;
 }
 
-// An object under a map that `empty` names is checked and kept empty; any
-// other value is kept whole, as its type message describes it.
-Held read_held(JsonReader& r, std::size_t field, EmptyMaps empty) {
+// A dropped output's field, checked and kept empty when no failure of the
+// building step needs its value: true once read, false (nothing read) for a
+// value to be read whole, as its type failure describes it.
+bool check_dropped(JsonReader& r, Held& held) {
+    const int c = r.peek_value();
+    switch (held.field) {
+        case kText:
+            held.not_text = !r.check_joined_text();
+            return true;
+        case kData:
+        case kMetadata:
+            if (c != '{') return false;
+            r.check_value();
+            held.value = JsonValue(JsonObject());
+            return true;
+        case kTraceback:
+            if (c != '[') return false;
+            held.value = check_text_list(r);
+            return true;
+        case kName:
+        case kEname:
+        case kEvalue:
+            if (c != '"') return false;
+            r.check_string();
+            held.value = JsonValue(CompactString());
+            return true;
+        default:
+            return false;
+    }
+}
+
+Held read_held(JsonReader& r, std::size_t field, OutputReading reading) {
     Held held{field, {}, {}, false};
-    const bool unkept = (field == kData && empty.data) || (field == kMetadata && empty.metadata);
-    if (unkept && r.peek_value() == '{') {
+    if (reading.dropped && check_dropped(r, held)) return held;
+    if (field == kMetadata && reading.empty_metadata && r.peek_value() == '{') {
         r.check_value();
         held.value = JsonValue(JsonObject());
-    } else if (field == kText && empty.text) {
-        held.not_text = !r.check_joined_text();
-    } else if (field == kTraceback && empty.text && r.peek_value() == '[') {
-        held.value = check_text_list(r);
-    } else if (takes_string(field) && empty.text && r.peek_value() == '"') {
-        r.check_string();
-        held.value = JsonValue(CompactString());
     } else if (field == kText) {
         std::optional<std::string> text = r.read_joined_text();
         if (text) held.text = std::move(*text);
@@ -333,7 +349,7 @@ struct FromElements {
 
 }  // namespace
 
-CellOutput read_output(JsonReader& r, EmptyMaps empty) {
+CellOutput read_output(JsonReader& r, OutputReading reading) {
     const int c = r.peek_value();
     if (c == '{') {
         r.enter();
@@ -351,7 +367,7 @@ CellOutput read_output(JsonReader& r, EmptyMaps empty) {
                 const int field = key_index(kFields, key);
                 r.object_colon();
                 if (field >= 0 && kept.wants(static_cast<std::size_t>(field))) {
-                    kept.add(read_held(r, static_cast<std::size_t>(field), empty));
+                    kept.add(read_held(r, static_cast<std::size_t>(field), reading));
                 } else {
                     r.check_value();  // read for its errors only
                 }
@@ -373,7 +389,7 @@ CellOutput read_output(JsonReader& r, EmptyMaps empty) {
             with_shape(kind, [&](const auto& shape) {
                 for (; r.list_next(first); ++count) {
                     if (count < shape.fields.size()) {
-                        elements.push_back(read_held(r, shape.fields[count], empty));
+                        elements.push_back(read_held(r, shape.fields[count], reading));
                     } else {
                         r.check_value();  // only counted
                     }

@@ -20,15 +20,15 @@ NotebookMetadata read_notebook_metadata(JsonReader& reader, bool empty_extra = f
 Cell read_cell(JsonReader& reader, ReadOptions options = {});
 CellType read_cell_type(JsonReader& reader);
 CellSource read_cell_source(JsonReader& reader);
-// Which of an output's fields are checked, not kept: an object under a map,
-// or (`text`) a stream's text, an error's traceback and any string where a
-// string is due, is read for its failures only and left empty.
-struct EmptyMaps {
-    bool data = false;
-    bool metadata = false;
-    bool text = false;
+// How an output is read. A `dropped` one keeps nothing: every field is read
+// for its failures only, and only what a failure of the building step needs
+// is kept. With `empty_metadata`, an object under "metadata" is checked and
+// left empty.
+struct OutputReading {
+    bool dropped = false;
+    bool empty_metadata = false;
 };
-CellOutput read_output(JsonReader& reader, EmptyMaps empty = {});
+CellOutput read_output(JsonReader& reader, OutputReading reading = {});
 // A map that `empty` says is not kept: an object is checked and left empty;
 // any other value fails as read_map does.
 JsonObject read_map_or_check(JsonReader& reader, bool empty);
