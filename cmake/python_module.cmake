@@ -21,6 +21,7 @@ Python_add_library(quorvelin_convert MODULE WITH_SOABI
   src/python_module/module_init.cpp
   src/python_module/py_text.cpp
   src/python_module/utf8.cpp
+  src/python_module/utf8_str.cpp
 )
 target_include_directories(quorvelin_convert PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(quorvelin_convert PRIVATE QC_VERSION="${PROJECT_VERSION}")

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "python_module/utf8_str.hpp"
+
 namespace python_module {
 
 PyObject* raise_fault(const char* message, const std::source_location* where) {
@@ -17,7 +19,7 @@ PyObject* raise_fault(const char* message, const std::source_location* where) {
 }
 
 PyRef new_str(std::string_view text) {
-    PyRef str = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    PyRef str = PyRef::steal(str_from_utf8(text));
     if (!str) {
         if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
             throw Raised::fetch();

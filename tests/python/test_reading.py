@@ -248,3 +248,30 @@ def test_signal_while_reading_a_fifo(tmp_path, handler, stalled_in, outcome):
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == [outcome]
+
+
+# Characters of each width of str, placed on and around the 16-byte steps
+# in which results are turned into str.
+WIDE_CHARACTERS = ["\x80", "é", "ÿ", "Ā", "—", "\uffff", "😀", "\U0010ffff"]
+RESULT_TEXTS = [
+    *("a" * lead + ch + "b" * tail for ch in WIDE_CHARACTERS for lead in (0, 1, 14, 15, 16, 17, 31) for tail in (0, 1, 16)),
+    "é" * 40,
+    "—" * 33 + "x" * 17,
+    "😀" * 20 + "é",
+    "plain ASCII" * 7,
+    "é—😀" * 9,
+]
+
+
+@pytest.mark.parametrize("text", RESULT_TEXTS, ids=lambda t: f"{len(t)}:{ord(max(t)):x}")
+def test_results_keep_every_character(qc, text):
+    import json
+
+    cell = {"cell_type": "markdown", "metadata": {}, "source": text}
+    notebook = json.dumps({"cells": [cell], "metadata": {}, "nbformat": 4, "nbformat_minor": 5})
+    markdown = qc.convert_notebook_from_json(notebook, "markdown", None)
+    stripped = qc.convert_notebook_from_json(notebook, "strip", None)
+    # Equality also holds the str to its narrowest form: a wider one with
+    # the same characters compares unequal.
+    assert markdown == text
+    assert json.loads(stripped)["cells"][0]["source"] == text
