@@ -65,6 +65,14 @@ TEST(TextConversions, PythonScript) {
         {{{C, "a\n\n"}, {C, "b"}}, {}, "\n\na\n\n\nb"},
         {{{R, "r"}, {R, "s"}}, lang("py"), "\n\n# Language: py"},
         {{{R, "r"}, {C, "a"}, {R, "r"}, {C, "b \u3000\n\n"}}, {}, "\n\na\n\nb"},
+        // Lines shorter and longer than the 16-byte steps of the scan, ending
+        // on and across them, the last one near the end of the source.
+        {{{M, "0123456789abcdef\r\n0123456789abcdefg\n\n" + std::string(40, 'x') + "\nab\ncd"}},
+         {},
+         "\n\n# 0123456789abcdef\n# 0123456789abcdefg\n# \n# " + std::string(40, 'x') + "\n# ab\n# cd"},
+        {{{M, std::string(15, 'y') + "\n" + std::string(16, 'z') + "\r\n"}},
+         {},
+         "\n\n# " + std::string(15, 'y') + "\n# " + std::string(16, 'z')},
     };
     for (const auto& c : cases) EXPECT_EQ(to_python(make(c)).value(), head + c.text);
 }

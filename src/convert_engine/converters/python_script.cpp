@@ -1,4 +1,9 @@
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string_view>
 
 #include <spdlog/logger.h>
@@ -27,25 +32,52 @@ void warn_skipped_raw_cell() {
     if (logger.should_log(spdlog::level::warn)) logger.warn("Skipping raw cell in Python conversion");
 }
 
+// The offset of the first line feed at or after `i`, or `n` when there is
+// none; 16 bytes at a time where SSE2 is available.
+std::size_t find_line_feed(const char* s, std::size_t i, std::size_t n) noexcept {
+#if defined(__SSE2__)
+    const __m128i feed = _mm_set1_epi8('\n');
+    for (; i + 16 <= n; i += 16) {
+        const auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), feed)));
+        if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+#endif
+    for (; i < n; ++i)
+        if (s[i] == '\n') return i;
+    return n;
+}
+
 // Each line of a markdown source as "# " and the line, joined with line
 // feeds; a line's own "\r\n" or "\n" ending is dropped. An empty source has
 // no lines; a source ending in a line feed has no empty line after it.
 void append_comment_lines(std::string& out, std::string_view source) {
-    bool first = true;
-    while (!source.empty()) {
-        const std::size_t feed = source.find('\n');
-        std::string_view line = source.substr(0, feed);
-        if (feed == std::string_view::npos) {
-            source = {};
-        } else {
-            source.remove_prefix(feed + 1);
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        }
-        if (!first) out.push_back('\n');
-        first = false;
-        out += "# ";
-        out += line;
+    const char* s = source.data();
+    const std::size_t n = source.size();
+    // Written through a cursor into room made ahead, cut back at the end.
+    // Each line asks for its own length and 3 bytes, plus 16 for a short
+    // line copied as one block.
+    constexpr std::size_t kSlack = 16;
+    std::size_t used = out.size();
+    out.resize(used + n + 256);
+    std::size_t start = 0;  // of the current line
+    while (start < n) {
+        const std::size_t feed = find_line_feed(s, start, n);
+        std::size_t end = feed;
+        if (feed != n && end > start && s[end - 1] == '\r') --end;
+        const std::size_t length = end - start;
+        if (out.size() - used < length + 3 + kSlack)
+            out.resize(std::max(2 * out.size(), used + length + 3 + kSlack + (n - start)));
+        char* p = out.data() + used;
+        if (start != 0) *p++ = '\n';
+        *p++ = '#';
+        *p++ = ' ';
+        if (length <= kSlack && n - start >= kSlack) std::memcpy(p, s + start, kSlack);
+        else std::memcpy(p, s + start, length);
+        used = static_cast<std::size_t>(p + length - out.data());
+        start = feed + 1;
     }
+    out.resize(used);
 }
 
 }  // namespace
