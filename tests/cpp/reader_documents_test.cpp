@@ -272,4 +272,33 @@ TEST(ReaderDocuments, ArenaDocumentsMatchHeapDocuments) {
     EXPECT_FALSE(points_into_text(heap.metadata.extra.begin()->first));
 }
 
+// A finished arena's memory serves the arenas after it, which must read as
+// if it were new and never share a piece: two documents read at once into
+// memory a third one left behind equal the heap's.
+TEST(ReaderDocuments, ArenaMemoryServesLaterArenas) {
+    const auto metadata = [](char fill, int keys) {
+        std::string text = R"({"metadata":{)";
+        for (int i = 0; i < keys; ++i)
+            text += (i ? ",\"" : "\"") + std::string(20, fill) + std::to_string(i) + R"(":[1,")" + std::string(30, fill) + "\"]";
+        return text + R"(},"nbformat":4,"nbformat_minor":5,"cells":[]})";
+    };
+    {
+        Arena arena;
+        ReadOptions options;
+        options.arena = &arena;
+        ASSERT_TRUE(parse_notebook(metadata('a', 20000), options).ok());
+    }
+    const std::string texts[] = {metadata('b', 3000), metadata('c', 5000)};
+    Arena arenas[2];
+    std::vector<Notebook> documents;
+    for (int i = 0; i < 2; ++i) {
+        ReadOptions options;
+        options.arena = &arenas[i];
+        auto document = parse_notebook(texts[i], options);
+        ASSERT_TRUE(document.ok()) << document.error().display();
+        documents.push_back(std::move(document).value());
+    }
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(documents[static_cast<std::size_t>(i)], read(texts[i]));
+}
+
 }  // namespace
