@@ -316,6 +316,43 @@ TEST(ReaderMessages, StringFailuresAtEveryOffset) {
     }
 }
 
+// A string under a key no record declares is skipped: its escapes are
+// checked (surrogates aside) with the same failures and columns, whatever
+// block of the string they fall in.
+TEST(ReaderMessages, SkippedStringFailuresAtEveryOffset) {
+    struct Case {
+        std::string_view tail;
+        std::string_view message;  // empty: the string is fine
+        std::size_t column;        // counted from the last byte before the tail
+    };
+    const Case cases[] = {
+        {"\\q\"", "invalid escape", 2},
+        {"\\u12G4\"", "invalid escape", 6},
+        {"\\u12\"", "invalid escape", 6},
+        {"\001\"", "control character (\\u0000-\\u001F) found while parsing a string", 1},
+        {"\\", "invalid escape", 2},
+        {"\\u00", "invalid escape", 6},
+        {"\\ud800x\\udc00\"", "", 0},
+        {"\\u001b\\uFFFF\\/\"", "", 0},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t k = 0; k <= 40; ++k) {
+            std::string body;
+            for (std::size_t j = 0; j < k; ++j) body += j % 7 == 3 ? "\\\"" : j % 5 == 1 ? "\\u001b" : "x";
+            const std::string head = "{\"nbformat\":4,\"nbformat_minor\":5,\"metadata\":{},\"cells\":[{\"x\":\"" + body;
+            const auto result = parse_notebook(head + std::string(c.tail) + ",\"cell_type\":\"raw\",\"source\":\"\"}]}");
+            if (c.message.empty()) {
+                EXPECT_TRUE(result.ok()) << head << c.tail << ": " << result.error().display();
+                continue;
+            }
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error().display(),
+                      std::string(c.message) + " at line 1 column " + std::to_string(head.size() + c.column))
+                << head << c.tail;
+        }
+    }
+}
+
 // Indentation of every width, with tabs and carriage returns among the
 // spaces: the failure after it is placed by its own column.
 TEST(ReaderMessages, IndentedFailuresKeepTheirColumn) {

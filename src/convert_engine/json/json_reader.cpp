@@ -92,6 +92,80 @@ constexpr std::array<char, 256> kShortEscapes = [] {
     return table;
 }();
 
+// Whether the 4 bytes at `p` are hex digits, and (when `kPlain`) spell no
+// surrogate (D800 to DFFF): all four bytes tested at once, in one word.
+template <bool kPlain>
+[[gnu::always_inline]] inline bool hex4_ok(const char* p) noexcept {
+    std::uint32_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+    constexpr std::uint32_t kHigh = 0x80808080U;
+    // Per byte below 0x80 (a carry out of a byte at 0x80 or above can spoil
+    // the bytes above it, but that byte fails on its own): whether it is at
+    // least `lo` and below `hi`, in its high bit.
+    const auto in_range = [](std::uint32_t x, std::uint32_t lo, std::uint32_t hi) {
+        return (x + (0x80U - lo) * 0x01010101U) & ~(x + (0x80U - hi) * 0x01010101U);
+    };
+    const std::uint32_t lower = w | 0x20202020U;
+    const std::uint32_t hex = in_range(w, '0', '9' + 1) | in_range(lower, 'a', 'f' + 1);
+    if ((hex & ~w & kHigh) != kHigh) return false;
+    // A surrogate: "d" then a digit from 8 up (a letter or 8 or 9).
+    return !kPlain || (lower & 0xFFU) != 'd' || ((w >> 8) & 0xFFU) < '8';
+}
+
+// The offset just past the escape whose backslash is at `at` when it is one
+// a checked string takes without a word: a one-letter escape, or a \uXXXX
+// of four hex digits (not a surrogate, when `kPlain`, as a lone one fails
+// and a pair needs its second half looked at). 0 for every other escape.
+template <bool kPlain>
+[[gnu::always_inline]] inline std::size_t simple_escape_end(const char* p, std::size_t at, std::size_t n) noexcept {
+    if (n - at < 2) return 0;
+    const auto c = static_cast<unsigned char>(p[at + 1]);
+    if (kShortEscapes[c] != '\0') return at + 2;
+    if (c != 'u' || n - at < 6) return 0;
+    return hex4_ok<kPlain>(p + at + 2) ? at + 6 : 0;
+}
+
+// Inside a string, from `i`: steps over plain bytes and simple escapes (see
+// simple_escape_end) and returns the offset of the first byte they do not
+// cover: the closing quote, a control byte, another escape's backslash, or
+// `n`. Each 16-byte block is scanned once; the escapes in it are taken from
+// its masks.
+template <bool kPlain>
+std::size_t skip_simple_run(const char* p, std::size_t i, std::size_t n) noexcept {
+#if defined(__SSE2__)
+    while (n - i >= 16) {
+        unsigned backslashes = 0;
+        unsigned mask = json_string_special_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), backslashes);
+        std::size_t next = i + 16;
+        while (mask != 0) {
+            const auto k = static_cast<unsigned>(__builtin_ctz(mask));
+            if (((backslashes >> k) & 1U) == 0) return i + k;
+            const std::size_t end = simple_escape_end<kPlain>(p, i + k, n);
+            if (end == 0) return i + k;
+            if (end >= next) {
+                // The escape runs into the next block: scan on from its end.
+                next = end;
+                break;
+            }
+            mask &= ~0U << (end - i);
+        }
+        i = next;
+    }
+#endif
+    while (i < n) {
+        if (!is_json_string_special(static_cast<unsigned char>(p[i]))) {
+            ++i;
+            continue;
+        }
+        if (p[i] != '\\') return i;
+        const std::size_t end = simple_escape_end<kPlain>(p, i, n);
+        if (end == 0) return i;
+        i = end;
+    }
+    return n;
+}
+
 // One bit per open container of a skipped value: set for objects.
 class BitStack {
 public:
@@ -414,38 +488,56 @@ std::size_t JsonReader::decode_escape(char* dest) {
 void JsonReader::skip_string() {
     const char* p = text_.data();
     const std::size_t n = text_.size();
-    std::size_t i = pos_ + 1;
-    while (at_escape(find_json_string_special(p, i, n))) {
+    std::size_t i = skip_simple_run<false>(p, pos_ + 1, n);
+    while (at_escape(i)) {
         if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
         switch (p[pos_++]) {
             case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
             case 'u': read_hex4(); break;
             default: fail_at_point(pos_, ErrorKind::InvalidEscape);
         }
-        i = pos_;
+        i = skip_simple_run<false>(p, pos_, n);
     }
 }
 
 void JsonReader::check_string() {
     const char* p = text_.data();
     const std::size_t n = text_.size();
-    std::size_t i = pos_ + 1;
+    const std::size_t i = skip_simple_run<true>(p, pos_ + 1, n);
+    if (i < n && p[i] == '"') {
+        pos_ = i + 1;
+        return;
+    }
+    check_string_rest(i);
+}
+
+// From the first byte of a string that the simple run did not cover: the
+// escapes left are decoded (into nothing) for their failures.
+void JsonReader::check_string_rest(std::size_t i) {
+    const char* p = text_.data();
+    const std::size_t n = text_.size();
     char unused[4];
-    for (;;) {
-        i = find_json_string_special(p, i, n);
-        if (i + 1 < n && p[i] == '\\') {
-            if (kShortEscapes[static_cast<unsigned char>(p[i + 1])] != '\0') {
-                i += 2;
-                continue;
-            }
-            if (p[i + 1] == 'u' && n - i >= 6 && plain_code_point(p + i + 2) >= 0) {
-                i += 6;
-                continue;
-            }
-        }
-        if (!at_escape(i)) return;
+    while (at_escape(i)) {
         decode_escape(unused);
-        i = pos_;
+        i = skip_simple_run<true>(p, pos_, n);
+    }
+}
+
+bool JsonReader::check_string_elements(bool& first) {
+    const char* p = text_.data();
+    if (!list_next(first)) return false;
+    for (;;) {
+        if (p[pos_] != '"') return true;
+        check_string();
+        // The usual step to the next line of a list of strings: a comma,
+        // then (after the line feed and indentation) the next quote.
+        const std::size_t comma = pos_;
+        if (comma < text_.size() && p[comma] == ',') {
+            ++pos_;
+            if (peek() == '"') continue;
+            pos_ = comma;
+        }
+        if (!list_next(first)) return false;
     }
 }
 
@@ -651,13 +743,9 @@ bool JsonReader::check_joined_text() {
     enter();
     bool all_strings = true;
     bool first = true;
-    while (list_next(first)) {
-        if (peek() == '"') {
-            check_string();
-        } else {
-            all_strings = false;
-            check_value();
-        }
+    while (check_string_elements(first)) {
+        all_strings = false;
+        check_value();
     }
     leave();
     return all_strings;
@@ -755,7 +843,7 @@ void JsonReader::check_value() {
         case '[': {
             enter();
             bool first = true;
-            while (list_next(first)) check_value();
+            while (check_string_elements(first)) check_value();
             leave();
             return;
         }
