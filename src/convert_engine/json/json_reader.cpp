@@ -117,12 +117,13 @@ template <bool kPlain>
 // a checked string takes without a word: a one-letter escape, or a \uXXXX
 // of four hex digits (not a surrogate, when `kPlain`, as a lone one fails
 // and a pair needs its second half looked at). 0 for every other escape.
-template <bool kPlain>
+// `kRoom`: the caller knows the 6 bytes from `at` are in the text.
+template <bool kPlain, bool kRoom = false>
 [[gnu::always_inline]] inline std::size_t simple_escape_end(const char* p, std::size_t at, std::size_t n) noexcept {
-    if (n - at < 2) return 0;
+    if (!kRoom && n - at < 2) return 0;
     const auto c = static_cast<unsigned char>(p[at + 1]);
     if (kShortEscapes[c] != '\0') return at + 2;
-    if (c != 'u' || n - at < 6) return 0;
+    if (c != 'u' || (!kRoom && n - at < 6)) return 0;
     return hex4_ok<kPlain>(p + at + 2) ? at + 6 : 0;
 }
 
@@ -132,16 +133,17 @@ template <bool kPlain>
 // `n`. Each 16-byte block is scanned once; the escapes in it are taken from
 // its masks.
 template <bool kPlain>
-std::size_t skip_simple_run(const char* p, std::size_t i, std::size_t n) noexcept {
+[[gnu::always_inline]] inline std::size_t skip_simple_run(const char* p, std::size_t i, std::size_t n) noexcept {
 #if defined(__SSE2__)
-    while (n - i >= 16) {
+    // Blocks with room after them for an escape that starts in the block.
+    while (n - i >= 32) {
         unsigned backslashes = 0;
         unsigned mask = json_string_special_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), backslashes);
         std::size_t next = i + 16;
         while (mask != 0) {
             const auto k = static_cast<unsigned>(__builtin_ctz(mask));
             if (((backslashes >> k) & 1U) == 0) return i + k;
-            const std::size_t end = simple_escape_end<kPlain>(p, i + k, n);
+            const std::size_t end = simple_escape_end<kPlain, true>(p, i + k, n);
             if (end == 0) return i + k;
             if (end >= next) {
                 // The escape runs into the next block: scan on from its end.
@@ -500,9 +502,7 @@ void JsonReader::skip_string() {
     }
 }
 
-void JsonReader::check_string() {
-    const char* p = text_.data();
-    const std::size_t n = text_.size();
+[[gnu::always_inline]] inline void JsonReader::check_string_inline(const char* p, std::size_t n) {
     const std::size_t i = skip_simple_run<true>(p, pos_ + 1, n);
     if (i < n && p[i] == '"') {
         pos_ = i + 1;
@@ -510,6 +510,8 @@ void JsonReader::check_string() {
     }
     check_string_rest(i);
 }
+
+void JsonReader::check_string() { check_string_inline(text_.data(), text_.size()); }
 
 // From the first byte of a string that the simple run did not cover: the
 // escapes left are decoded (into nothing) for their failures.
@@ -525,15 +527,21 @@ void JsonReader::check_string_rest(std::size_t i) {
 
 bool JsonReader::check_string_elements(bool& first) {
     const char* p = text_.data();
+    const std::size_t n = text_.size();
     if (!list_next(first)) return false;
     for (;;) {
         if (p[pos_] != '"') return true;
-        check_string();
+        check_string_inline(p, n);
         // The usual step to the next line of a list of strings: a comma,
         // then (after the line feed and indentation) the next quote.
         const std::size_t comma = pos_;
-        if (comma < text_.size() && p[comma] == ',') {
-            ++pos_;
+        if (comma < n && p[comma] == ',') {
+            if (n - comma > 2 && p[comma + 1] == '\n') {
+                pos_ = comma + 2;
+                skip_indent();
+                if (pos_ < n && p[pos_] == '"') continue;
+            }
+            pos_ = comma + 1;
             if (peek() == '"') continue;
             pos_ = comma;
         }

@@ -276,6 +276,10 @@ private:
     std::size_t decode_escape(char* dest);
     std::uint32_t read_hex4();
     void skip_string();
+    // check_string() for the callers in the reader's own file, inline, with
+    // the text's bytes and size at hand; it hands what its fast scan does
+    // not cover to check_string_rest().
+    void check_string_inline(const char* p, std::size_t n);
     void check_string_rest(std::size_t i);
     // Scans a number literal by the grammar; returns whether it is an
     // integer literal (no fraction, no exponent).
