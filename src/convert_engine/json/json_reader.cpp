@@ -99,6 +99,9 @@ template <bool kPlain>
     std::uint32_t w = 0;
     std::memcpy(&w, p, sizeof w);
     if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+    // "001b", the escape character of terminal colours, which some strings
+    // have every few bytes: one comparison.
+    if (w == 0x62313030U) return true;
     constexpr std::uint32_t kHigh = 0x80808080U;
     // Per byte below 0x80 (a carry out of a byte at 0x80 or above can spoil
     // the bytes above it, but that byte fails on its own): whether it is at
