@@ -538,12 +538,27 @@ bool JsonReader::check_string_elements(bool& first) {
         // The usual step to the next line of a list of strings: a comma,
         // then (after the line feed and indentation) the next quote.
         const std::size_t comma = pos_;
-        if (comma < n && p[comma] == ',') {
-            if (n - comma > 2 && p[comma + 1] == '\n') {
-                pos_ = comma + 2;
-                skip_indent();
-                if (pos_ < n && p[pos_] == '"') continue;
+        if (n - comma >= 2 + sizeof(std::uint64_t)) {
+            // The comma and line feed as one word, then the indentation's
+            // spaces (fewer than eight) and the quote in the next.
+            constexpr bool kLittle = std::endian::native == std::endian::little;
+            constexpr std::uint16_t kCommaLf = kLittle ? 0x0A2C : 0x2C0A;
+            constexpr std::uint64_t kSpaces = 0x2020202020202020ULL;
+            std::uint16_t head = 0;
+            std::uint64_t indent = 0;
+            std::memcpy(&head, p + comma, sizeof head);
+            std::memcpy(&indent, p + comma + 2, sizeof indent);
+            const std::uint64_t differ = indent ^ kSpaces;
+            if (head == kCommaLf && differ != 0) {
+                const std::size_t quote =
+                    comma + 2 + static_cast<std::size_t>(kLittle ? std::countr_zero(differ) : std::countl_zero(differ)) / 8;
+                if (p[quote] == '"') {
+                    pos_ = quote;
+                    continue;
+                }
             }
+        }
+        if (comma < n && p[comma] == ',') {
             pos_ = comma + 1;
             if (peek() == '"') continue;
             pos_ = comma;
