@@ -275,7 +275,8 @@ TEST(ReaderOutputs, DroppedListStepsFailAsFullRead) {
         "[\"a\",\n      \"b\"]", "[\"a\" , \"b\"]",  "[\"a\"\n,\"b\"]",     "[\"a\",\r\n\t \"b\"]", "[\"a\",\"b\",\"c\"]",
         "[\"a\",\n      ]",     "[\"a\",\n      1]", "[\"a\",\n      ",    "[\"a\",",               "[\"a\"",
         "[\"a\" \"b\"]",        "[\"a\",,\"b\"]",    "[\"a\",\n      x]",  "[\"a\",\n      [\"b\"]]", "[]",
-        "[\"a\",\n      {\"b\":\"c\"},\n      \"d\"]",
+        "[\"a\",\n      {\"b\":\"c\"},\n      \"d\"]", "[\"a\",\n            \"b\"]", "[\"a\",\n \t\"b\"]",
+        "[\"a\",\n\"b\",\n        \"c\"]",
     };
     for (const std::string_view list : lists) {
         for (const std::string_view place : {R"({"output_type":"error","ename":"E","evalue":"v","traceback":@})",
