@@ -139,23 +139,26 @@ template <bool kPlain>
 [[gnu::always_inline]] inline std::size_t skip_simple_run(const char* p, std::size_t i, std::size_t n) noexcept {
 #if defined(__SSE2__)
     // Blocks with room after them for an escape that starts in the block.
-    while (n - i >= 32) {
-        unsigned backslashes = 0;
-        unsigned mask = json_string_special_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), backslashes);
-        std::size_t next = i + 16;
-        while (mask != 0) {
-            const auto k = static_cast<unsigned>(__builtin_ctz(mask));
-            if (((backslashes >> k) & 1U) == 0) return i + k;
-            const std::size_t end = simple_escape_end<kPlain, true>(p, i + k, n);
-            if (end == 0) return i + k;
-            if (end >= next) {
-                // The escape runs into the next block: scan on from its end.
-                next = end;
-                break;
+    if (n >= 32) {
+        const std::size_t last = n - 32;
+        while (i <= last) {
+            unsigned mask = json_string_special_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+            if (mask == 0) {
+                i += 16;
+                continue;
             }
-            mask &= ~0U << (end - i);
+            // The block's escapes, one after the other, from its mask.
+            std::size_t end = 0;
+            do {
+                const std::size_t at = i + static_cast<unsigned>(__builtin_ctz(mask));
+                if (p[at] != '\\') return at;
+                end = simple_escape_end<kPlain, true>(p, at, n);
+                if (end == 0) return at;
+                mask &= ~0U << (end - i);
+            } while (mask != 0);
+            // On after the block, or after an escape that runs past it.
+            i = std::max(i + 16, end);
         }
-        i = next;
     }
 #endif
     while (i < n) {
