@@ -133,8 +133,8 @@ template <bool kPlain, bool kRoom = false>
 // Inside a string, from `i`: steps over plain bytes and simple escapes (see
 // simple_escape_end) and returns the offset of the first byte they do not
 // cover: the closing quote, a control byte, another escape's backslash, or
-// `n`. Each 16-byte block is scanned once; the escapes in it are taken from
-// its masks.
+// `n`. Each 16-byte block is scanned once; the escapes in it are taken one
+// after the other from its mask, without scanning it again.
 template <bool kPlain>
 [[gnu::always_inline]] inline std::size_t skip_simple_run(const char* p, std::size_t i, std::size_t n) noexcept {
 #if defined(__SSE2__)
