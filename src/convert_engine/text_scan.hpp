@@ -21,11 +21,18 @@ inline bool is_html_special(unsigned char c) noexcept { return c == '&' || c == 
 #if defined(__SSE2__)
 // Bit k set when byte k of the block is special, in the sense of the
 // matching function above.
-inline unsigned json_string_special_mask(__m128i v) noexcept {
+// `backslashes` gets the mask of the backslashes alone.
+inline unsigned json_string_special_mask(__m128i v, unsigned& backslashes) noexcept {
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
-    const __m128i special = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))), control);
+    const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
+    const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), backslash), control);
+    backslashes = static_cast<unsigned>(_mm_movemask_epi8(backslash));
     return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+
+inline unsigned json_string_special_mask(__m128i v) noexcept {
+    unsigned unused = 0;
+    return json_string_special_mask(v, unused);
 }
 
 inline unsigned html_special_mask(__m128i v) noexcept {

@@ -228,4 +228,68 @@ TEST(ReaderOutputs, EmptiedMetadataFailsAndReadsAsFullRead) {
     }
 }
 
+// Dropped strings are checked by a scan that takes common escapes in bulk:
+// an escape of every kind, after any number of plain bytes and escapes (so
+// at every offset of a 16-byte block), in every place a dropped output
+// checks strings, fails or passes exactly as the full read decoding it.
+TEST(ReaderOutputs, DroppedStringsFailAsDecodedAtEveryOffset) {
+    const std::string_view escapes[] = {
+        R"(\u001b)", R"(\"\\)",      R"(\/\b\f\n\r\t)", R"(\ud83d\ude00)", R"(\uD7FF\uE000\uFFFF)", R"(\uDBFF\uDFFF)",
+        R"(\u00e9)", R"(\q)",        R"(\u12G4)",       R"(\u12 4)",       R"(\ud800x)",          R"(\udc00)",
+        R"(\uD800\u0041)", R"(\uDbFfz)", "\x01",        "\xc3\xa9",        "\\",                  R"(\u00)",
+    };
+    const std::string_view places[] = {
+        R"({"output_type":"error","ename":"E","evalue":"v","traceback":["a",
+      "@",
+      "b"]})",
+        R"({"output_type":"stream","name":"stdout","text":["@",   "x"]})",
+        R"({"output_type":"stream","name":"@","text":"@"})",
+        R"({"output_type":"display_data","data":{"@":["@",
+ "@"]},"metadata":{}})",
+    };
+    for (const std::string_view escape : escapes) {
+        for (const std::string_view place : places) {
+            for (std::size_t k = 0; k <= 40; ++k) {
+                // Plain bytes with a colour escape now and then, the escape,
+                // then more of the same.
+                std::string run;
+                for (std::size_t j = 0; j < k; ++j) run += j % 9 == 4 ? R"(\u001b[0m)" : "x";
+                std::string output(place);
+                const std::string value = run + std::string(escape) + run.substr(0, k % 17);
+                for (std::size_t at = output.find('@'); at != std::string::npos; at = output.find('@'))
+                    output.replace(at, 1, value);
+                const std::string text = notebook_with_output(output);
+                const bool fails = !nb::parse_notebook(text).ok();
+                for (const std::string& cut : {text, text.substr(0, text.find(value) + value.size())})
+                    expect_as_full_read(cut, nb::ReadOptions{true}, fails || cut != text, !fails && cut == text,
+                                        [](nb::Notebook& expected) { expected.cells.at(0).outputs.clear(); });
+            }
+        }
+    }
+}
+
+// The step from one string of a dropped list to the next, with every
+// spacing and every way of breaking it.
+TEST(ReaderOutputs, DroppedListStepsFailAsFullRead) {
+    const std::string_view lists[] = {
+        "[\"a\",\n      \"b\"]", "[\"a\" , \"b\"]",  "[\"a\"\n,\"b\"]",     "[\"a\",\r\n\t \"b\"]", "[\"a\",\"b\",\"c\"]",
+        "[\"a\",\n      ]",     "[\"a\",\n      1]", "[\"a\",\n      ",    "[\"a\",",               "[\"a\"",
+        "[\"a\" \"b\"]",        "[\"a\",,\"b\"]",    "[\"a\",\n      x]",  "[\"a\",\n      [\"b\"]]", "[]",
+        "[\"a\",\n      {\"b\":\"c\"},\n      \"d\"]", "[\"a\",\n            \"b\"]", "[\"a\",\n \t\"b\"]",
+        "[\"a\",\n\"b\",\n        \"c\"]",
+    };
+    for (const std::string_view list : lists) {
+        for (const std::string_view place : {R"({"output_type":"error","ename":"E","evalue":"v","traceback":@})",
+                                             R"({"output_type":"stream","name":"stdout","text":@})",
+                                             R"({"output_type":"display_data","data":{"a":@}})"}) {
+            std::string output(place);
+            output.replace(output.find('@'), 1, list);
+            const std::string text = notebook_with_output(output);
+            const bool fails = !nb::parse_notebook(text).ok();
+            expect_as_full_read(text, nb::ReadOptions{true}, fails, !fails,
+                                [](nb::Notebook& expected) { expected.cells.at(0).outputs.clear(); });
+        }
+    }
+}
+
 }  // namespace

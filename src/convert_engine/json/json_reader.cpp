@@ -92,6 +92,88 @@ constexpr std::array<char, 256> kShortEscapes = [] {
     return table;
 }();
 
+// Whether the 4 bytes at `p` are hex digits, and (when `kPlain`) spell no
+// surrogate (D800 to DFFF): all four bytes tested at once, in one word.
+template <bool kPlain>
+[[gnu::always_inline]] inline bool hex4_ok(const char* p) noexcept {
+    std::uint32_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+    // "001b", the escape character of terminal colours, which some strings
+    // have every few bytes: one comparison.
+    if (w == 0x62313030U) return true;
+    constexpr std::uint32_t kHigh = 0x80808080U;
+    // Per byte below 0x80 (a carry out of a byte at 0x80 or above can spoil
+    // the bytes above it, but that byte fails on its own): whether it is at
+    // least `lo` and below `hi`, in its high bit.
+    const auto in_range = [](std::uint32_t x, std::uint32_t lo, std::uint32_t hi) {
+        return (x + (0x80U - lo) * 0x01010101U) & ~(x + (0x80U - hi) * 0x01010101U);
+    };
+    const std::uint32_t lower = w | 0x20202020U;
+    const std::uint32_t hex = in_range(w, '0', '9' + 1) | in_range(lower, 'a', 'f' + 1);
+    if ((hex & ~w & kHigh) != kHigh) return false;
+    // A surrogate: "d" then a digit from 8 up (a letter or 8 or 9).
+    return !kPlain || (lower & 0xFFU) != 'd' || ((w >> 8) & 0xFFU) < '8';
+}
+
+// The offset just past the escape whose backslash is at `at` when it is one
+// a checked string takes without a word: a one-letter escape, or a \uXXXX
+// of four hex digits (not a surrogate, when `kPlain`, as a lone one fails
+// and a pair needs its second half looked at). 0 for every other escape.
+// `kRoom`: the caller knows the 6 bytes from `at` are in the text.
+template <bool kPlain, bool kRoom = false>
+[[gnu::always_inline]] inline std::size_t simple_escape_end(const char* p, std::size_t at, std::size_t n) noexcept {
+    if (!kRoom && n - at < 2) return 0;
+    const auto c = static_cast<unsigned char>(p[at + 1]);
+    if (kShortEscapes[c] != '\0') return at + 2;
+    if (c != 'u' || (!kRoom && n - at < 6)) return 0;
+    return hex4_ok<kPlain>(p + at + 2) ? at + 6 : 0;
+}
+
+// Inside a string, from `i`: steps over plain bytes and simple escapes (see
+// simple_escape_end) and returns the offset of the first byte they do not
+// cover: the closing quote, a control byte, another escape's backslash, or
+// `n`. Each 16-byte block is scanned once; the escapes in it are taken one
+// after the other from its mask, without scanning it again.
+template <bool kPlain>
+[[gnu::always_inline]] inline std::size_t skip_simple_run(const char* p, std::size_t i, std::size_t n) noexcept {
+#if defined(__SSE2__)
+    // Blocks with room after them for an escape that starts in the block.
+    if (n >= 32) {
+        const std::size_t last = n - 32;
+        while (i <= last) {
+            unsigned mask = json_string_special_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+            if (mask == 0) {
+                i += 16;
+                continue;
+            }
+            // The block's escapes, one after the other, from its mask.
+            std::size_t end = 0;
+            do {
+                const std::size_t at = i + static_cast<unsigned>(__builtin_ctz(mask));
+                if (p[at] != '\\') return at;
+                end = simple_escape_end<kPlain, true>(p, at, n);
+                if (end == 0) return at;
+                mask &= ~0U << (end - i);
+            } while (mask != 0);
+            // On after the block, or after an escape that runs past it.
+            i = std::max(i + 16, end);
+        }
+    }
+#endif
+    while (i < n) {
+        if (!is_json_string_special(static_cast<unsigned char>(p[i]))) {
+            ++i;
+            continue;
+        }
+        if (p[i] != '\\') return i;
+        const std::size_t end = simple_escape_end<kPlain>(p, i, n);
+        if (end == 0) return i;
+        i = end;
+    }
+    return n;
+}
+
 // One bit per open container of a skipped value: set for objects.
 class BitStack {
 public:
@@ -414,38 +496,77 @@ std::size_t JsonReader::decode_escape(char* dest) {
 void JsonReader::skip_string() {
     const char* p = text_.data();
     const std::size_t n = text_.size();
-    std::size_t i = pos_ + 1;
-    while (at_escape(find_json_string_special(p, i, n))) {
+    std::size_t i = skip_simple_run<false>(p, pos_ + 1, n);
+    while (at_escape(i)) {
         if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
         switch (p[pos_++]) {
             case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
             case 'u': read_hex4(); break;
             default: fail_at_point(pos_, ErrorKind::InvalidEscape);
         }
-        i = pos_;
+        i = skip_simple_run<false>(p, pos_, n);
     }
 }
 
-void JsonReader::check_string() {
+[[gnu::always_inline]] inline void JsonReader::check_string_inline(const char* p, std::size_t n) {
+    const std::size_t i = skip_simple_run<true>(p, pos_ + 1, n);
+    if (i < n && p[i] == '"') {
+        pos_ = i + 1;
+        return;
+    }
+    check_string_rest(i);
+}
+
+void JsonReader::check_string() { check_string_inline(text_.data(), text_.size()); }
+
+// From the first byte of a string that the simple run did not cover: the
+// escapes left are decoded (into nothing) for their failures.
+void JsonReader::check_string_rest(std::size_t i) {
     const char* p = text_.data();
     const std::size_t n = text_.size();
-    std::size_t i = pos_ + 1;
     char unused[4];
+    while (at_escape(i)) {
+        decode_escape(unused);
+        i = skip_simple_run<true>(p, pos_, n);
+    }
+}
+
+bool JsonReader::check_string_elements(bool& first) {
+    const char* p = text_.data();
+    const std::size_t n = text_.size();
+    if (!list_next(first)) return false;
     for (;;) {
-        i = find_json_string_special(p, i, n);
-        if (i + 1 < n && p[i] == '\\') {
-            if (kShortEscapes[static_cast<unsigned char>(p[i + 1])] != '\0') {
-                i += 2;
-                continue;
-            }
-            if (p[i + 1] == 'u' && n - i >= 6 && plain_code_point(p + i + 2) >= 0) {
-                i += 6;
-                continue;
+        if (p[pos_] != '"') return true;
+        check_string_inline(p, n);
+        // The usual step to the next line of a list of strings: a comma,
+        // then (after the line feed and indentation) the next quote.
+        const std::size_t comma = pos_;
+        if (n - comma >= 2 + sizeof(std::uint64_t)) {
+            // The comma and line feed as one word, then the indentation's
+            // spaces (fewer than eight) and the quote in the next.
+            constexpr bool kLittle = std::endian::native == std::endian::little;
+            constexpr std::uint16_t kCommaLf = kLittle ? 0x0A2C : 0x2C0A;
+            constexpr std::uint64_t kSpaces = 0x2020202020202020ULL;
+            std::uint16_t head = 0;
+            std::uint64_t indent = 0;
+            std::memcpy(&head, p + comma, sizeof head);
+            std::memcpy(&indent, p + comma + 2, sizeof indent);
+            const std::uint64_t differ = indent ^ kSpaces;
+            if (head == kCommaLf && differ != 0) {
+                const std::size_t quote =
+                    comma + 2 + static_cast<std::size_t>(kLittle ? std::countr_zero(differ) : std::countl_zero(differ)) / 8;
+                if (p[quote] == '"') {
+                    pos_ = quote;
+                    continue;
+                }
             }
         }
-        if (!at_escape(i)) return;
-        decode_escape(unused);
-        i = pos_;
+        if (comma < n && p[comma] == ',') {
+            pos_ = comma + 1;
+            if (peek() == '"') continue;
+            pos_ = comma;
+        }
+        if (!list_next(first)) return false;
     }
 }
 
@@ -651,13 +772,9 @@ bool JsonReader::check_joined_text() {
     enter();
     bool all_strings = true;
     bool first = true;
-    while (list_next(first)) {
-        if (peek() == '"') {
-            check_string();
-        } else {
-            all_strings = false;
-            check_value();
-        }
+    while (check_string_elements(first)) {
+        all_strings = false;
+        check_value();
     }
     leave();
     return all_strings;
@@ -755,7 +872,7 @@ void JsonReader::check_value() {
         case '[': {
             enter();
             bool first = true;
-            while (list_next(first)) check_value();
+            while (check_string_elements(first)) check_value();
             leave();
             return;
         }

@@ -207,6 +207,11 @@ public:
     // At a quote: a string read for its failures only, escapes checked
     // exactly as they would be decoded, surrogate pairs included.
     void check_string();
+    // Inside a list, after "[" or an element: checks the string elements
+    // from here on as check_string() does; true with the offset at the next
+    // element that is no string, false with the offset at the closing
+    // bracket (not consumed). Fails as list_next() would.
+    bool check_string_elements(bool& first);
     // Throws a value away: valid JSON only, no budget, no conversions.
     void skip_value();
 
@@ -271,6 +276,11 @@ private:
     std::size_t decode_escape(char* dest);
     std::uint32_t read_hex4();
     void skip_string();
+    // check_string() for the callers in the reader's own file, inline, with
+    // the text's bytes and size at hand; it hands what its fast scan does
+    // not cover to check_string_rest().
+    void check_string_inline(const char* p, std::size_t n);
+    void check_string_rest(std::size_t i);
     // Scans a number literal by the grammar; returns whether it is an
     // integer literal (no fraction, no exponent).
     bool scan_number(bool& negative, std::size_t& digits_start, std::size_t& digits_end);

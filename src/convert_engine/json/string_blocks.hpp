@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "convert_engine/text_scan.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -21,11 +23,7 @@ struct StringBlock {
 #if defined(__SSE2__)
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), v);
-        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
-        const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
-        const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), backslash), control);
-        backslashes = static_cast<unsigned>(_mm_movemask_epi8(backslash));
-        return static_cast<unsigned>(_mm_movemask_epi8(special));
+        return json_string_special_mask(v, backslashes);
 #else
         std::memcpy(dest, src, kSize);
         unsigned mask = 0;

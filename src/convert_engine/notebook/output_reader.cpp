@@ -84,10 +84,8 @@ JsonArray check_text_list(JsonReader& r) {
     JsonArray kept{ArenaAllocator<JsonValue>(r.arena())};
     r.enter();
     bool first = true;
-    while (r.list_next(first)) {
-        if (r.peek() == '"') {
-            r.check_string();
-        } else if (kept.empty()) {
+    while (r.check_string_elements(first)) {
+        if (kept.empty()) {
             kept.push_back(r.read_value());
         } else {
             r.check_value();
