@@ -1,6 +1,7 @@
 #include <array>
 #include <cassert>
 #include <limits>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -48,33 +49,47 @@ struct Held {
 };
 
 // Never more than two entries of each field are kept (see Kept), so they
-// are held in place, with no allocation per output.
+// are held in place, with no allocation per output. Only the entries held
+// are ever made or destroyed: an output usually holds two to four.
 class HeldList {
 public:
     static constexpr std::size_t kCapacity = 2 * kFields.size();
 
+    HeldList() noexcept = default;
+    HeldList(const HeldList&) = delete;
+    HeldList& operator=(const HeldList&) = delete;
+    ~HeldList() { destroy_from(0); }
+
     void push_back(Held&& held) noexcept {
         assert(size_ < kCapacity);
-        items_[size_++] = std::move(held);
+        ::new (static_cast<void*>(storage_ + size_ * sizeof(Held))) Held(std::move(held));
+        ++size_;
     }
     // Drops the entries `drop` names, keeping the order of the others.
     template <class Drop>
     void erase_if(Drop&& drop) noexcept {
         std::size_t kept = 0;
         for (std::size_t i = 0; i < size_; ++i) {
-            if (drop(items_[i])) continue;
-            if (kept != i) items_[kept] = std::move(items_[i]);
+            if (drop((*this)[i])) continue;
+            if (kept != i) (*this)[kept] = std::move((*this)[i]);
             ++kept;
         }
-        size_ = kept;
+        destroy_from(kept);
     }
-    Held* begin() noexcept { return items_.data(); }
-    Held* end() noexcept { return items_.data() + size_; }
+    Held* begin() noexcept { return &(*this)[0]; }
+    Held* end() noexcept { return begin() + size_; }
     std::size_t size() const noexcept { return size_; }
-    Held& operator[](std::size_t i) noexcept { return items_[i]; }
+    Held& operator[](std::size_t i) noexcept {
+        return *std::launder(reinterpret_cast<Held*>(storage_ + i * sizeof(Held)));
+    }
 
 private:
-    std::array<Held, kCapacity> items_{};
+    void destroy_from(std::size_t first) noexcept {
+        for (std::size_t i = first; i < size_; ++i) (*this)[i].~Held();
+        size_ = first;
+    }
+
+    alignas(Held) unsigned char storage_[kCapacity * sizeof(Held)];
     std::size_t size_ = 0;
 };
 
