@@ -75,8 +75,7 @@ JsonObject read_map_or_check(JsonReader& r, bool empty) {
     return r.read_map();
 }
 
-Cell read_cell(JsonReader& r, ReadOptions options) {
-    Cell cell;
+void read_cell(JsonReader& r, Cell& cell, ReadOptions options) {
     // Keys come in any order: outputs are dropped only when the kind read
     // before them is code.
     bool typed = false;
@@ -106,7 +105,6 @@ Cell read_cell(JsonReader& r, ReadOptions options) {
         r.fail_invalid_type("struct Cell");
     }
     r.leave();
-    return cell;
 }
 
 }  // namespace convert_engine::notebook::detail

@@ -17,7 +17,9 @@ namespace convert_engine::notebook::detail {
 Notebook read_notebook(JsonReader& reader, ReadOptions options = {});
 // `empty_extra`: the other keys' values are checked, not kept.
 NotebookMetadata read_notebook_metadata(JsonReader& reader, bool empty_extra = false);
-Cell read_cell(JsonReader& reader, ReadOptions options = {});
+// Fills `cell`, a default one, in place: cells are read straight into the
+// notebook's list.
+void read_cell(JsonReader& reader, Cell& cell, ReadOptions options = {});
 CellType read_cell_type(JsonReader& reader);
 CellSource read_cell_source(JsonReader& reader);
 // How an output is read. A `dropped` one keeps nothing: every field is read
