@@ -198,7 +198,7 @@ public:
     // open objects, so each object is allocated once, at its exact size,
     // when it closes: mark the stack, push the entries, take them.
     std::size_t entries_mark() const noexcept { return open_entries_.size(); }
-    void push_entry(CompactString&& key, JsonValue&& value) { open_entries_.push({std::move(key), std::move(value)}); }
+    void push_entry(CompactString&& key, JsonValue&& value) { open_entries_.push(std::move(key), std::move(value)); }
     JsonObject take_entries(std::size_t mark);
     JsonValue read_value();
     // Reads a value as read_value() does, with the same failures at the same

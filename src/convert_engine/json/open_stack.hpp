@@ -1,18 +1,33 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
-#include <iterator>
+#include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
+#include "convert_engine/json/json_value.hpp"
 #include "convert_engine/json/mapped_allocator.hpp"
 
 namespace convert_engine::notebook::detail {
 
+// Whether a T may be moved by copying its bytes, the old bytes then
+// forgotten without a destructor: true of the values of a document, which
+// point at nothing inside themselves.
+template <class T>
+inline constexpr bool kRelocatable = false;
+template <>
+inline constexpr bool kRelocatable<CompactString> = true;
+template <>
+inline constexpr bool kRelocatable<JsonValue> = true;
+template <>
+inline constexpr bool kRelocatable<JsonObject::value_type> = true;
+
 // The entries (or elements) of every container being read, the innermost
 // on top. It grows by blocks instead of by doubling, so it never holds its
-// items twice while growing, and a container taken off the top is moved out
+// items twice while growing, and a container taken off the top is copied out
 // block by block, each block released once drained: a huge container is at
 // no point held both here and in its own storage.
 //
@@ -22,58 +37,99 @@ namespace convert_engine::notebook::detail {
 // out of them.
 template <class T>
 class OpenStack {
+    static_assert(kRelocatable<T>, "items leave the stack as bytes");
+
 public:
     static constexpr std::size_t kFirstBlock = 1024;
     // Up to 1 MiB, a power of two of items: finding an item's block is a shift.
     static constexpr std::size_t kBlock = std::bit_floor((std::size_t{1} << 20) / sizeof(T));
 
+    OpenStack() = default;
+    OpenStack(const OpenStack&) = delete;
+    OpenStack& operator=(const OpenStack&) = delete;
+    ~OpenStack() {
+        for (std::size_t i = 0; i < size_; ++i) item(i).~T();
+        for (std::size_t b = 0; b < blocks_.size(); ++b) release(b);
+    }
+
     std::size_t size() const noexcept { return size_; }
 
-    void push(T&& item) {
-        const std::size_t block = block_of(size_);
-        if (block == blocks_.size()) blocks_.emplace_back();
-        Block& into = blocks_[block];
-        if (into.capacity() == 0) {
-            into = Block(MappedAllocator<T>{block != 0});
-            into.reserve(block == 0 ? kFirstBlock : kBlock);
-        }
-        into.push_back(std::move(item));
+    template <class... Args>
+    void push(Args&&... args) {
+        if (top_ == top_end_) open_block();
+        ::new (static_cast<void*>(top_)) T(std::forward<Args>(args)...);
+        ++top_;
         ++size_;
     }
 
     // Moves the items from `mark` to the top onto the end of `out`, in
-    // order, and pops them.
+    // order, and pops them: their bytes are copied over empty items, and
+    // the stack forgets them.
     template <class Allocator>
     void take(std::size_t mark, std::vector<T, Allocator>& out) {
-        out.reserve(out.size() + (size_ - mark));
-        const std::size_t mark_block = block_of(mark);
-        const std::size_t top_block = size_ == 0 ? 0 : block_of(size_ - 1);
-        for (std::size_t b = mark_block; b <= top_block && b < blocks_.size(); ++b) {
-            Block& block = blocks_[b];
-            const auto from = block.begin() + static_cast<std::ptrdiff_t>(b == mark_block ? mark - start_of(b) : 0);
-            const std::size_t filled = block.size();
-            out.insert(out.end(), std::make_move_iterator(from), std::make_move_iterator(block.end()));
-            block.erase(from, block.end());
+        const std::size_t at = out.size();
+        out.resize(at + (size_ - mark));
+        auto* dest = reinterpret_cast<unsigned char*>(out.data() + at);
+        for (std::size_t index = mark; index < size_;) {
+            const std::size_t b = block_of(index);
+            const std::size_t start = start_of(b);
+            const std::size_t end = std::min(size_, start + capacity_of(b));
+            const std::size_t bytes = (end - index) * sizeof(T);
+            std::memcpy(dest, static_cast<const void*>(blocks_[b].items + (index - start)), bytes);
+            dest += bytes;
             // A block that holds no item now is released, unless it is the
             // first or one barely filled, kept ready for the next pushes so
             // a stack that hovers at a block's edge does not allocate on
             // every push.
-            if (b != 0 && block.empty() && filled > kFirstBlock) Block(block.get_allocator()).swap(block);
+            if (b != 0 && index == start && end - start > kFirstBlock) release(b);
+            index = end;
         }
-        while (!blocks_.empty() && blocks_.back().capacity() == 0) blocks_.pop_back();
+        while (!blocks_.empty() && blocks_.back().items == nullptr) blocks_.pop_back();
         size_ = mark;
+        const std::size_t b = block_of(size_);
+        if (b < blocks_.size() && blocks_[b].items != nullptr) {
+            top_ = blocks_[b].items + (size_ - start_of(b));
+            top_end_ = blocks_[b].items + capacity_of(b);
+        } else {
+            top_ = top_end_ = nullptr;
+        }
     }
 
 private:
+    struct Block {
+        T* items = nullptr;
+    };
+
     static std::size_t block_of(std::size_t index) noexcept {
         return index < kFirstBlock ? 0 : 1 + (index - kFirstBlock) / kBlock;
     }
     static std::size_t start_of(std::size_t block) noexcept {
         return block == 0 ? 0 : kFirstBlock + (block - 1) * kBlock;
     }
+    static std::size_t capacity_of(std::size_t block) noexcept { return block == 0 ? kFirstBlock : kBlock; }
 
-    using Block = std::vector<T, MappedAllocator<T>>;
+    T& item(std::size_t index) noexcept {
+        const std::size_t b = block_of(index);
+        return blocks_[b].items[index - start_of(b)];
+    }
+    // The top is at the start of a block, or of the stack: makes that
+    // block ready.
+    void open_block() {
+        const std::size_t b = block_of(size_);
+        if (b == blocks_.size()) blocks_.emplace_back();
+        Block& block = blocks_[b];
+        if (block.items == nullptr) block.items = MappedAllocator<T>{b != 0}.allocate(capacity_of(b));
+        top_ = block.items + (size_ - start_of(b));
+        top_end_ = block.items + capacity_of(b);
+    }
+    void release(std::size_t b) noexcept {
+        if (blocks_[b].items == nullptr) return;
+        MappedAllocator<T>{b != 0}.deallocate(std::exchange(blocks_[b].items, nullptr), capacity_of(b));
+    }
+
     std::vector<Block> blocks_;
+    T* top_ = nullptr;  // where the next item goes, in its block
+    T* top_end_ = nullptr;
     std::size_t size_ = 0;
 };
 
