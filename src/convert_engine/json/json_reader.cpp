@@ -206,26 +206,29 @@ JsonError JsonReader::place(std::string_view text, std::size_t point, std::strin
 
 // ---- object and list syntax -------------------------------------------------
 
-bool JsonReader::object_next(bool& first) {
-    int c = peek();
+bool JsonReader::object_next_slow(bool& first) {
+    const int c = peek();
     if (c == '}') return false;
-    if (c == ',' && !first) {
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingObject);
+    if (!first) {
+        if (c != ',') fail_syntax(pos_, ErrorKind::ExpectedCommaOrBrace);
         ++pos_;
-        c = peek();
-    } else if (c < 0) {
-        fail_syntax(pos_, ErrorKind::EofWhileParsingObject);
-    } else if (first) {
-        first = false;
-    } else {
-        fail_syntax(pos_, ErrorKind::ExpectedCommaOrBrace);
+        return object_after_comma();
     }
+    first = false;
+    if (c == '"') return true;
+    fail_syntax(pos_, ErrorKind::KeyMustBeString);
+}
+
+bool JsonReader::object_after_comma() {
+    const int c = peek();
     if (c == '"') return true;
     if (c == '}') fail_syntax(pos_, ErrorKind::TrailingComma);
     if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
     fail_syntax(pos_, ErrorKind::KeyMustBeString);
 }
 
-void JsonReader::object_colon() {
+void JsonReader::object_colon_slow() {
     const int c = peek();
     if (c == ':') {
         ++pos_;
@@ -235,8 +238,8 @@ void JsonReader::object_colon() {
     fail_syntax(pos_, ErrorKind::ExpectedColon);
 }
 
-bool JsonReader::list_next(bool& first) {
-    int c = peek();
+bool JsonReader::list_next_slow(bool& first) {
+    const int c = peek();
     if (c == ']') return false;
     if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingList);
     if (first) {
@@ -245,7 +248,11 @@ bool JsonReader::list_next(bool& first) {
     }
     if (c != ',') fail_syntax(pos_, ErrorKind::ExpectedCommaOrBracket);
     ++pos_;
-    c = peek();
+    return list_after_comma();
+}
+
+bool JsonReader::list_after_comma() {
+    const int c = peek();
     if (c == ']') fail_syntax(pos_, ErrorKind::TrailingComma);
     if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
     return true;
@@ -670,6 +677,44 @@ bool JsonReader::take_null() {
     return true;
 }
 
+template <class Make>
+decltype(auto) JsonReader::build_value(Make&& make) {
+    switch (peek_value()) {
+        case '"':
+            // Straight from the text (or the scratch buffer), at its size.
+            return make(keep_string(read_string()));
+        case '{':
+            return make(read_map());
+        case '[':
+            return make(read_array());
+        case 'n':
+            ++pos_;
+            read_ident("ull");
+            return make(nullptr);
+        case 't':
+            ++pos_;
+            read_ident("rue");
+            return make(true);
+        case 'f':
+            ++pos_;
+            read_ident("alse");
+            return make(false);
+        case '-':
+        case '0': case '1': case '2': case '3': case '4':
+        case '5': case '6': case '7': case '8': case '9': {
+            const Number num = read_number();
+            switch (num.kind) {
+                case Number::Kind::Unsigned: return make(num.u);
+                case Number::Kind::Signed: return make(num.i);
+                case Number::Kind::Float: break;
+            }
+            return make(num.f);
+        }
+        default:
+            fail_syntax(pos_, ErrorKind::ExpectedValue);
+    }
+}
+
 JsonObject JsonReader::read_map() {
     if (peek_value() != '{') fail_invalid_type("a map");
     enter();
@@ -678,11 +723,14 @@ JsonObject JsonReader::read_map() {
     while (object_next(first)) {
         CompactString key = keep_string(read_key());
         object_colon();
-        JsonValue value = read_value();
-        push_entry(std::move(key), std::move(value));
+        read_entry(std::move(key));
     }
     leave();
     return take_entries(mark);
+}
+
+void JsonReader::read_entry(CompactString&& key) {
+    build_value([this, &key](auto&& value) { open_entries_.push(std::move(key), std::forward<decltype(value)>(value)); });
 }
 
 JsonObject JsonReader::take_entries(std::size_t mark) {
@@ -691,49 +739,22 @@ JsonObject JsonReader::take_entries(std::size_t mark) {
     return JsonObject(std::move(entries));
 }
 
-JsonValue JsonReader::read_value() {
-    switch (peek_value()) {
-        case '"':
-            // Straight from the text (or the scratch buffer), at its size.
-            return JsonValue(keep_string(read_string()));
-        case '{':
-            return JsonValue(read_map());
-        case '[': {
-            enter();
-            const std::size_t mark = open_elements_.size();
-            bool first = true;
-            while (list_next(first)) open_elements_.push(read_value());
-            leave();
-            JsonArray array{ArenaAllocator<JsonValue>(arena_)};
-            open_elements_.take(mark, array);
-            return JsonValue(std::move(array));
-        }
-        case 'n':
-            ++pos_;
-            read_ident("ull");
-            return JsonValue(nullptr);
-        case 't':
-            ++pos_;
-            read_ident("rue");
-            return JsonValue(true);
-        case 'f':
-            ++pos_;
-            read_ident("alse");
-            return JsonValue(false);
-        case '-':
-        case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9': {
-            const Number num = read_number();
-            switch (num.kind) {
-                case Number::Kind::Unsigned: return JsonValue(num.u);
-                case Number::Kind::Signed: return JsonValue(num.i);
-                case Number::Kind::Float: break;
-            }
-            return JsonValue(num.f);
-        }
-        default:
-            fail_syntax(pos_, ErrorKind::ExpectedValue);
+// At "[".
+JsonArray JsonReader::read_array() {
+    enter();
+    const std::size_t mark = open_elements_.size();
+    bool first = true;
+    while (list_next(first)) {
+        build_value([this](auto&& value) { open_elements_.push(std::forward<decltype(value)>(value)); });
     }
+    leave();
+    JsonArray array{ArenaAllocator<JsonValue>(arena_)};
+    open_elements_.take(mark, array);
+    return array;
+}
+
+JsonValue JsonReader::read_value() {
+    return build_value([](auto&& value) { return JsonValue(std::forward<decltype(value)>(value)); });
 }
 
 void JsonReader::check_value() {

@@ -113,13 +113,34 @@ public:
     // ---- object and list syntax -----------------------------------------
     // After "{" or a member's value: true with the offset at the next key's
     // quote, false with the offset at the closing brace (not consumed).
-    bool object_next(bool& first);
+    bool object_next(bool& first) {
+        if (!first && at_comma_line_feed()) {
+            if (pos_ < text_.size() && text_[pos_] == '"') return true;
+            return object_after_comma();
+        }
+        return object_next_slow(first);
+    }
     // At a key's quote: the decoded key (valid until the next string read).
     std::string_view read_key() { return read_string(); }
-    void object_colon();
+    void object_colon() {
+        if (pos_ < text_.size() && text_[pos_] == ':') {
+            ++pos_;
+            return;
+        }
+        object_colon_slow();
+    }
     // After "[" or an element: true with the offset at the next element,
     // false with the offset at the closing bracket (not consumed).
-    bool list_next(bool& first);
+    bool list_next(bool& first) {
+        if (!first && at_comma_line_feed()) {
+            if (pos_ < text_.size()) {
+                const auto c = static_cast<unsigned char>(text_[pos_]);
+                if (c > ' ' && c != ']') return true;
+            }
+            return list_after_comma();
+        }
+        return list_next_slow(first);
+    }
     // After the last field of a record in array form: the array must close
     // here; leaves the offset at the closing bracket.
     void record_array_end();
@@ -198,7 +219,8 @@ public:
     // open objects, so each object is allocated once, at its exact size,
     // when it closes: mark the stack, push the entries, take them.
     std::size_t entries_mark() const noexcept { return open_entries_.size(); }
-    void push_entry(CompactString&& key, JsonValue&& value) { open_entries_.push(std::move(key), std::move(value)); }
+    // After a member's colon: reads its value and pushes it with `key`.
+    void read_entry(CompactString&& key);
     JsonObject take_entries(std::size_t mark);
     JsonValue read_value();
     // Reads a value as read_value() does, with the same failures at the same
@@ -262,6 +284,27 @@ private:
         }
         return false;
     }
+    // The common layout between two members or elements: a comma that ends
+    // its line. Consumes it with the next line's indentation when it is
+    // there.
+    bool at_comma_line_feed() noexcept {
+        if (text_.size() - pos_ < 2 || text_[pos_] != ',' || text_[pos_ + 1] != '\n') return false;
+        pos_ += 2;
+        skip_indent();
+        return true;
+    }
+    bool object_next_slow(bool& first);
+    bool list_next_slow(bool& first);
+    // Just after the comma that follows a member or an element.
+    bool object_after_comma();
+    bool list_after_comma();
+    void object_colon_slow();
+    // Reads any value and hands it to `make` as it was built (nullptr, a
+    // bool, a number, a CompactString, a JsonArray or a JsonObject), so that
+    // it is made where it stays; returns what `make` returns.
+    template <class Make>
+    decltype(auto) build_value(Make&& make);
+    JsonArray read_array();
     std::string_view read_string_slow(std::size_t start, std::size_t i);
     void append_string_slow(std::string& out, std::size_t start, std::size_t i);
     // At the byte that ended a plain run inside a string: consumes it and
