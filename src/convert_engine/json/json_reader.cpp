@@ -734,8 +734,9 @@ void JsonReader::read_entry(CompactString&& key) {
 }
 
 JsonObject JsonReader::take_entries(std::size_t mark) {
-    JsonObject::Entries entries{ArenaAllocator<JsonObject::value_type>(arena_)};
-    open_entries_.take(mark, entries);
+    // Made at their number at once, then filled.
+    JsonObject::Entries entries(open_entries_.size() - mark, ArenaAllocator<JsonObject::value_type>(arena_));
+    open_entries_.take(mark, entries.data());
     return JsonObject(std::move(entries));
 }
 
@@ -748,8 +749,8 @@ JsonArray JsonReader::read_array() {
         build_value([this](auto&& value) { open_elements_.push(std::forward<decltype(value)>(value)); });
     }
     leave();
-    JsonArray array{ArenaAllocator<JsonValue>(arena_)};
-    open_elements_.take(mark, array);
+    JsonArray array(open_elements_.size() - mark, ArenaAllocator<JsonValue>(arena_));
+    open_elements_.take(mark, array.data());
     return array;
 }
 

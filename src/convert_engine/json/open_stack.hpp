@@ -63,20 +63,25 @@ public:
     }
 
     // Moves the items from `mark` to the top onto the end of `out`, in
-    // order, and pops them: their bytes are copied over empty items, and
-    // the stack forgets them.
+    // order, and pops them.
     template <class Allocator>
     void take(std::size_t mark, std::vector<T, Allocator>& out) {
         const std::size_t at = out.size();
         out.resize(at + (size_ - mark));
-        auto* dest = reinterpret_cast<unsigned char*>(out.data() + at);
+        take(mark, out.data() + at);
+    }
+    // The same into `dest`, room for the items that holds empty ones (which
+    // own nothing): their bytes are copied over them, and the stack forgets
+    // them.
+    void take(std::size_t mark, T* dest) {
+        auto* to = reinterpret_cast<unsigned char*>(dest);
         for (std::size_t index = mark; index < size_;) {
             const std::size_t b = block_of(index);
             const std::size_t start = start_of(b);
             const std::size_t end = std::min(size_, start + capacity_of(b));
             const std::size_t bytes = (end - index) * sizeof(T);
-            std::memcpy(dest, static_cast<const void*>(blocks_[b].items + (index - start)), bytes);
-            dest += bytes;
+            std::memcpy(to, static_cast<const void*>(blocks_[b].items + (index - start)), bytes);
+            to += bytes;
             // A block that holds no item now is released, unless it is the
             // first or one barely filled, kept ready for the next pushes so
             // a stack that hovers at a block's edge does not allocate on
@@ -84,7 +89,9 @@ public:
             if (b != 0 && index == start && end - start > kFirstBlock) release(b);
             index = end;
         }
-        while (!blocks_.empty() && blocks_.back().items == nullptr) blocks_.pop_back();
+        if (blocks_.size() > 1) {
+            while (blocks_.back().items == nullptr) blocks_.pop_back();
+        }
         size_ = mark;
         const std::size_t b = block_of(size_);
         if (b < blocks_.size() && blocks_[b].items != nullptr) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -35,11 +37,31 @@ CellOutput read_output(JsonReader& reader, OutputReading reading = {});
 // any other value fails as read_map does.
 JsonObject read_map_or_check(JsonReader& reader, bool empty);
 
+// Whether two texts are the same: a key of 4 to 16 bytes by two
+// overlapping words each, with no call.
+inline bool same_text(std::string_view a, std::string_view b) noexcept {
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    const auto load = [](const char* p, auto word) {
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    };
+    if (n >= 8 && n <= 16) {
+        return load(a.data(), std::uint64_t{}) == load(b.data(), std::uint64_t{}) &&
+               load(a.data() + n - 8, std::uint64_t{}) == load(b.data() + n - 8, std::uint64_t{});
+    }
+    if (n >= 4 && n < 8) {
+        return load(a.data(), std::uint32_t{}) == load(b.data(), std::uint32_t{}) &&
+               load(a.data() + n - 4, std::uint32_t{}) == load(b.data() + n - 4, std::uint32_t{});
+    }
+    return a == b;
+}
+
 // Position of `key` among a record's declared keys, or -1.
 template <class Keys>
 int key_index(const Keys& keys, std::string_view key) noexcept {
     for (std::size_t i = 0; i < std::size(keys); ++i)
-        if (keys[i] == key) return static_cast<int>(i);
+        if (same_text(keys[i], key)) return static_cast<int>(i);
     return -1;
 }
 
