@@ -512,12 +512,27 @@ bool JsonReader::scan_number(bool& negative, std::size_t& digits_start, std::siz
 }
 
 Number JsonReader::read_number() {
+    // The common case first: a short unsigned integer (a count, a size),
+    // valued as it is scanned.
+    const char* p = text_.data();
+    const std::size_t n = text_.size();
+    if (p[pos_] >= '1' && p[pos_] <= '9') {
+        constexpr std::size_t kSafeDigits = 19;  // always within 64 bits
+        std::uint64_t value = static_cast<std::uint64_t>(p[pos_] - '0');
+        std::size_t i = pos_ + 1;
+        for (; i < n && i - pos_ < kSafeDigits && is_digit(p[i]); ++i) value = value * 10 + static_cast<std::uint64_t>(p[i] - '0');
+        if (i == n || (!is_digit(p[i]) && p[i] != '.' && p[i] != 'e' && p[i] != 'E')) {
+            pos_ = i;
+            Number num;
+            num.u = value;
+            return num;
+        }
+    }
     const std::size_t start = pos_;
     bool negative = false;
     std::size_t ds = 0, de = 0;
     const bool integer = scan_number(negative, ds, de);
     if (integer && de - ds <= 20) {
-        const char* p = text_.data();
         std::uint64_t value = 0;
         bool fits = true;
         for (std::size_t k = ds; k < de; ++k) {
@@ -624,7 +639,8 @@ std::optional<std::string> JsonReader::read_joined_text() {
     bool all_strings = true;
     bool first = true;
     while (list_next(first)) {
-        if (all_strings && peek() == '"') {
+        // list_next leaves the offset at the element.
+        if (all_strings && text_[pos_] == '"') {
             // A long text is given room for all the rest of the input at
             // once instead of doubling its way there: the room is only
             // address space until written, and doubling would copy and

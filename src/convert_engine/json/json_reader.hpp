@@ -278,8 +278,9 @@ private:
         const char* p = text_.data();
         if (text_.size() - i > 2 && p[i] == '\\' && p[i + 1] == 'n' && p[i + 2] == '"') {
             pos_ = i + 3;
-            out.append(p + start, i - start);
-            out += '\n';
+            // The backslash comes along and becomes the line feed.
+            out.append(p + start, i + 1 - start);
+            out.back() = '\n';
             return true;
         }
         return false;
