@@ -75,4 +75,25 @@ TEST(OpenStack, FreesItemsLeftOnIt) {
     }
 }
 
+// Stacks one after another, and two at once, on one thread: the first
+// block one of them leaves is taken up by the next, never shared.
+TEST(OpenStack, StacksInTurnShareNoBlock) {
+    for (int round = 0; round < 3; ++round) {
+        OpenStack<CompactString> a;
+        OpenStack<CompactString> b;
+        for (std::size_t i = 0; i < kFirst + 1; ++i) {
+            a.push(item("a", i));
+            b.push(item("b", i));
+        }
+        std::vector<CompactString> from_a;
+        std::vector<CompactString> from_b;
+        a.take(0, from_a);
+        b.take(0, from_b);
+        for (std::size_t i = 0; i < kFirst + 1; ++i) {
+            ASSERT_EQ(from_a[i], item("a", i)) << round;
+            ASSERT_EQ(from_b[i], item("b", i)) << round;
+        }
+    }
+}
+
 }  // namespace

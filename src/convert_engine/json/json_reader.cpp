@@ -636,6 +636,8 @@ std::optional<std::string> JsonReader::read_joined_text() {
     }
     enter();
     lines_.clear();
+    // Room for the lines of most texts, rather than doubling up to it.
+    if (lines_.capacity() < kFirstLines) lines_.reserve(kFirstLines);
     bool all_strings = true;
     bool first = true;
     while (list_next(first)) {

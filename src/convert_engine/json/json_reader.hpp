@@ -49,6 +49,7 @@ public:
     static constexpr std::size_t kDecodeOvershoot = 64;
     // A joined text this long stops growing by doubling.
     static constexpr std::size_t kLongText = std::size_t{1} << 20;
+    static constexpr std::size_t kFirstLines = 1024;
 
     explicit JsonReader(std::string_view text, Arena* arena = nullptr) noexcept : text_(text), arena_(arena) {}
 

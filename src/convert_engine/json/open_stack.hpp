@@ -119,19 +119,42 @@ private:
         const std::size_t b = block_of(index);
         return blocks_[b].items[index - start_of(b)];
     }
+    // The first block of the last stack that a thread dropped, kept for
+    // that thread's next one: a read then allocates nothing for its stacks
+    // unless they outgrow it.
+    struct SpareFirstBlock {
+        T* items = nullptr;
+        SpareFirstBlock() = default;
+        SpareFirstBlock(const SpareFirstBlock&) = delete;
+        SpareFirstBlock& operator=(const SpareFirstBlock&) = delete;
+        ~SpareFirstBlock() {
+            if (items != nullptr) MappedAllocator<T>{false}.deallocate(items, kFirstBlock);
+        }
+    };
+    static SpareFirstBlock& spare() noexcept {
+        static thread_local SpareFirstBlock spare;
+        return spare;
+    }
+
     // The top is at the start of a block, or of the stack: makes that
     // block ready.
     void open_block() {
         const std::size_t b = block_of(size_);
         if (b == blocks_.size()) blocks_.emplace_back();
         Block& block = blocks_[b];
+        if (block.items == nullptr && b == 0) block.items = std::exchange(spare().items, nullptr);
         if (block.items == nullptr) block.items = MappedAllocator<T>{b != 0}.allocate(capacity_of(b));
         top_ = block.items + (size_ - start_of(b));
         top_end_ = block.items + capacity_of(b);
     }
     void release(std::size_t b) noexcept {
-        if (blocks_[b].items == nullptr) return;
-        MappedAllocator<T>{b != 0}.deallocate(std::exchange(blocks_[b].items, nullptr), capacity_of(b));
+        T* items = std::exchange(blocks_[b].items, nullptr);
+        if (items == nullptr) return;
+        if (b == 0 && spare().items == nullptr) {
+            spare().items = items;
+            return;
+        }
+        MappedAllocator<T>{b != 0}.deallocate(items, capacity_of(b));
     }
 
     std::vector<Block> blocks_;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "convert_engine/json/json_reader.hpp"
 #include "convert_engine/notebook/model.hpp"
@@ -57,12 +58,15 @@ inline bool same_text(std::string_view a, std::string_view b) noexcept {
     return a == b;
 }
 
-// Position of `key` among a record's declared keys, or -1.
-template <class Keys>
-int key_index(const Keys& keys, std::string_view key) noexcept {
-    for (std::size_t i = 0; i < std::size(keys); ++i)
-        if (same_text(keys[i], key)) return static_cast<int>(i);
-    return -1;
+// Position of `key` among a record's declared keys, or -1: one test after
+// another, unrolled, most of them on the size alone.
+template <std::size_t N>
+inline int key_index(const std::array<std::string_view, N>& keys, std::string_view key) noexcept {
+    int found = -1;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        static_cast<void>(((same_text(keys[I], key) ? (found = static_cast<int>(I), true) : false) || ...));
+    }(std::make_index_sequence<N>{});
+    return found;
 }
 
 // The members of a record object, after its "{" up to its closing brace
