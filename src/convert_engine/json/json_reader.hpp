@@ -119,6 +119,16 @@ public:
             if (pos_ < text_.size() && text_[pos_] == '"') return true;
             return object_after_comma();
         }
+        // The first key, or the closing brace, on a line of its own.
+        skip_line_feed();
+        if (pos_ < text_.size()) {
+            const char c = text_[pos_];
+            if (c == '}') return false;
+            if (c == '"' && first) {
+                first = false;
+                return true;
+            }
+        }
         return object_next_slow(first);
     }
     // At a key's quote: the decoded key (valid until the next string read).
@@ -139,6 +149,16 @@ public:
                 if (c > ' ' && c != ']') return true;
             }
             return list_after_comma();
+        }
+        // The first element, or the closing bracket, on a line of its own.
+        skip_line_feed();
+        if (pos_ < text_.size()) {
+            const auto c = static_cast<unsigned char>(text_[pos_]);
+            if (c == ']') return false;
+            if (c > ' ' && first) {
+                first = false;
+                return true;
+            }
         }
         return list_next_slow(first);
     }
@@ -289,6 +309,12 @@ private:
     // The common layout between two members or elements: a comma that ends
     // its line. Consumes it with the next line's indentation when it is
     // there.
+    void skip_line_feed() noexcept {
+        if (pos_ < text_.size() && text_[pos_] == '\n') {
+            ++pos_;
+            skip_indent();
+        }
+    }
     bool at_comma_line_feed() noexcept {
         if (text_.size() - pos_ < 2 || text_[pos_] != ',' || text_[pos_ + 1] != '\n') return false;
         pos_ += 2;

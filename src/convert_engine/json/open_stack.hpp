@@ -74,6 +74,15 @@ public:
     // own nothing): their bytes are copied over them, and the stack forgets
     // them.
     void take(std::size_t mark, T* dest) {
+        if (size_ == mark) return;
+        if (size_ <= kFirstBlock) {
+            // All in the first block, as nearly always.
+            std::memcpy(static_cast<void*>(dest), static_cast<const void*>(blocks_[0].items + mark), (size_ - mark) * sizeof(T));
+            size_ = mark;
+            top_ = blocks_[0].items + mark;
+            top_end_ = blocks_[0].items + kFirstBlock;
+            return;
+        }
         auto* to = reinterpret_cast<unsigned char*>(dest);
         for (std::size_t index = mark; index < size_;) {
             const std::size_t b = block_of(index);
