@@ -135,14 +135,17 @@ public:
     std::string_view read_key() { return read_string(); }
     void object_colon() {
         if (pos_ < text_.size() && text_[pos_] == ':') {
+            // With the space that usually follows.
             ++pos_;
+            if (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
             return;
         }
         object_colon_slow();
     }
     // After "[" or an element: true with the offset at the next element,
     // false with the offset at the closing bracket (not consumed).
-    bool list_next(bool& first) {
+    // Inlined into every list loop: an element costs no call.
+    [[gnu::always_inline]] bool list_next(bool& first) {
         if (!first && at_comma_line_feed()) {
             if (pos_ < text_.size()) {
                 const auto c = static_cast<unsigned char>(text_[pos_]);
