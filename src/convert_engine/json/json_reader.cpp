@@ -627,12 +627,15 @@ std::string JsonReader::read_text() {
     return std::string(read_string());
 }
 
-std::optional<std::string> JsonReader::read_joined_text() {
+bool JsonReader::read_joined_text(std::string& out) {
     const int c = peek_value();
-    if (c == '"') return read_text();
+    if (c == '"') {
+        out = read_string();
+        return true;
+    }
     if (c != '[') {
         read_value();
-        return std::nullopt;
+        return false;
     }
     enter();
     lines_.clear();
@@ -656,11 +659,15 @@ std::optional<std::string> JsonReader::read_joined_text() {
         }
     }
     leave();
-    if (!all_strings) return std::nullopt;
+    if (!all_strings) return false;
     // A long text leaves with its buffer, whose room past the text was
     // never written to; a short one is copied out at its size.
-    if (lines_.size() >= kLongText) return std::exchange(lines_, std::string());
-    return std::string(lines_);
+    if (lines_.size() >= kLongText) {
+        out = std::exchange(lines_, std::string());
+    } else {
+        out = lines_;
+    }
+    return true;
 }
 
 bool JsonReader::check_joined_text() {

@@ -230,9 +230,9 @@ public:
     std::string read_text();
     // A text given as one string or as a list of strings joined with no
     // separator, the list's lines decoded into one reused buffer and copied
-    // out once at their exact size. Any other value is read whole and gives
-    // nullopt.
-    std::optional<std::string> read_joined_text();
+    // out once at their exact size, into `out`. Any other value is read
+    // whole and gives false, `out` left as it was.
+    bool read_joined_text(std::string& out);
     // Reads as read_joined_text() does, with the same failures at the same
     // points, but builds nothing: whether the value was a text.
     bool check_joined_text();

@@ -19,9 +19,11 @@ void read_notebook_field(JsonReader& r, Notebook& notebook, std::size_t index, R
         case 1: notebook.nbformat = r.read_u32(); break;
         case 2: notebook.nbformat_minor = r.read_u32(); break;
         default:
-            // Room for a small notebook's cells at once.
-            notebook.cells.reserve(kFirstCells);
-            r.read_list([&] { read_cell(r, notebook.cells.emplace_back(), options); });
+            r.read_list([&] {
+                // Room for a small notebook's cells at once.
+                if (notebook.cells.capacity() == 0) notebook.cells.reserve(kFirstCells);
+                read_cell(r, notebook.cells.emplace_back(), options);
+            });
             break;
     }
 }

@@ -24,7 +24,7 @@ NotebookMetadata read_notebook_metadata(JsonReader& reader, bool empty_extra = f
 // notebook's list.
 void read_cell(JsonReader& reader, Cell& cell, ReadOptions options = {});
 CellType read_cell_type(JsonReader& reader);
-CellSource read_cell_source(JsonReader& reader);
+void read_cell_source(JsonReader& reader, CellSource& source);
 // How an output is read. A `dropped` one keeps nothing: every field is read
 // for its failures only, and only what a failure of the building step needs
 // is kept. With `empty_metadata`, an object under "metadata" is checked and
