@@ -1,6 +1,7 @@
 #include <array>
 #include <cassert>
 #include <limits>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -48,33 +49,45 @@ struct Held {
 };
 
 // Never more than two entries of each field are kept (see Kept), so they
-// are held in place, with no allocation per output.
+// are held in place, with no allocation per output; only the entries pushed
+// are ever made or destroyed.
 class HeldList {
 public:
     static constexpr std::size_t kCapacity = 2 * kFields.size();
 
+    HeldList() noexcept {}
+    HeldList(const HeldList&) = delete;
+    HeldList& operator=(const HeldList&) = delete;
+    ~HeldList() { truncate(0); }
+
     void push_back(Held&& held) noexcept {
         assert(size_ < kCapacity);
-        items_[size_++] = std::move(held);
+        ::new (static_cast<void*>(begin() + size_)) Held(std::move(held));
+        ++size_;
     }
     // Drops the entries `drop` names, keeping the order of the others.
     template <class Drop>
     void erase_if(Drop&& drop) noexcept {
         std::size_t kept = 0;
         for (std::size_t i = 0; i < size_; ++i) {
-            if (drop(items_[i])) continue;
-            if (kept != i) items_[kept] = std::move(items_[i]);
+            if (drop((*this)[i])) continue;
+            if (kept != i) (*this)[kept] = std::move((*this)[i]);
             ++kept;
         }
-        size_ = kept;
+        truncate(kept);
     }
-    Held* begin() noexcept { return items_.data(); }
-    Held* end() noexcept { return items_.data() + size_; }
+    Held* begin() noexcept { return std::launder(reinterpret_cast<Held*>(storage_)); }
+    Held* end() noexcept { return begin() + size_; }
     std::size_t size() const noexcept { return size_; }
-    Held& operator[](std::size_t i) noexcept { return items_[i]; }
+    Held& operator[](std::size_t i) noexcept { return begin()[i]; }
 
 private:
-    std::array<Held, kCapacity> items_{};
+    void truncate(std::size_t size) noexcept {
+        for (std::size_t i = size; i < size_; ++i) begin()[i].~Held();
+        size_ = size;
+    }
+
+    alignas(Held) unsigned char storage_[kCapacity * sizeof(Held)];
     std::size_t size_ = 0;
 };
 
