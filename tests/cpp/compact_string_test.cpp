@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <compare>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,15 @@ TEST(CompactString, KeepsBytesAndOrdersLikeStdString) {
         std::string(CompactString::kInline, 'x') + "\x80",
         std::string(CompactString::kInline + 1, 'x'),
         "text/plain",
+        // Zero bytes at the end, and texts that differ in the second half of
+        // the room in place only.
+        std::string("a\0", 2),
+        std::string("a\0\0", 3),
+        std::string("abcdefgh\0", 9),
+        "abcdefghi",
+        "abcdefgh\xff",
+        std::string(CompactString::kInline - 1, '\0'),
+        std::string(CompactString::kInline, '\0'),
         std::string(1000, 'z') + std::string("\0", 1),
     };
     // Every length up to the heap, each byte telling its place.
@@ -36,6 +46,9 @@ TEST(CompactString, KeepsBytesAndOrdersLikeStdString) {
         CompactString copy = original;
         CompactString moved = std::move(copy);
         EXPECT_EQ(std::string(moved), text);
+        // What a move leaves is the empty text, as is a new string.
+        EXPECT_EQ(copy, CompactString());
+        EXPECT_EQ(copy <=> CompactString(""), std::strong_ordering::equal);
         CompactString assigned("some text long enough for the heap");
         assigned = moved;
         EXPECT_EQ(assigned.view(), text);

@@ -277,6 +277,30 @@ const Failure kFailures[] = {
      "invalid type: string \"q\\\"\\\\\\t\\r\\n\\0\\u{1}\\u{7f}'é\\u{301}\\u{a0}\\u{200b}\\u{2028} \\u{e000}\\u{378}😀🏻\", expected u32 at line 1 column 107"},
 };
 
+// The usual layout, one member or element per line: failures right after a
+// comma that ends its line, on the line of a first key, or before a closing
+// bracket, each placed at its own byte.
+const Failure kLayoutFailures[] = {
+    {"{\n \"nbformat\": 4,\n }", "trailing comma at line 3 column 2"},
+    {"{\n \"nbformat\": 4,\n 5}", "key must be a string at line 3 column 2"},
+    {"{\n \"nbformat\": 4,\n   ", "EOF while parsing a value at line 3 column 3"},
+    {"{\n\n  5", "key must be a string at line 3 column 3"},
+    {"{\"metadata\": {\"x\": [\n   1,\n   ]}}", "trailing comma at line 3 column 4"},
+    {"{\"metadata\": {\"x\": [\n   1,\n   ", "EOF while parsing a value at line 3 column 3"},
+    {"{\"metadata\": {\"x\": [\n   1\n   2]}}", "expected `,` or `]` at line 3 column 4"},
+    {"{\"metadata\": {\"x\": {\n   \"a\": 1\n   \"b\": 2}}}", "expected `,` or `}` at line 3 column 4"},
+    {"{\"metadata\": {\"x\": {\n   \"a\" 1}}}", "expected `:` at line 2 column 8"},
+    {"{\"metadata\": {\"x\":  ,}}", "expected value at line 1 column 21"},
+};
+
+TEST(ReaderMessages, LayoutFailuresWithTheirPosition) {
+    for (const Failure& f : kLayoutFailures) {
+        const auto result = parse_notebook(f.text);
+        ASSERT_FALSE(result.ok()) << f.text;
+        EXPECT_EQ(result.error().display(), f.display) << f.text;
+    }
+}
+
 TEST(ReaderMessages, EachFailureWithItsPosition) {
     for (const Failure& f : kFailures) {
         const auto result = parse_notebook(f.text);

@@ -74,6 +74,14 @@ public:
     void deallocate(T* items, std::size_t n) noexcept {
         if (arena_ == nullptr) std::allocator<T>().deallocate(items, n);
     }
+    // Everything an arena's container holds lives in that arena too (its
+    // strings, its nested containers), so its items need no destructor: a
+    // document goes without a visit to each of its values. Only an empty,
+    // moved-from or arena-held value may be stored into such a container.
+    template <class U>
+    void destroy(U* item) noexcept {
+        if (arena_ == nullptr) item->~U();
+    }
     ArenaAllocator select_on_container_copy_construction() const noexcept { return ArenaAllocator(); }
 
     Arena* arena() const noexcept { return arena_; }

@@ -25,7 +25,7 @@ class CompactString {
 public:
     static constexpr std::size_t kInline = 15;
 
-    CompactString() noexcept { raw_[kTag] = 0; }
+    CompactString() noexcept { store(0, 0); }
     CompactString(std::string_view text) { assign(text, nullptr); }
     // A longer text goes to `arena` when there is one.
     CompactString(std::string_view text, Arena* arena) { assign(text, arena); }
@@ -43,7 +43,7 @@ public:
     CompactString(const CompactString& other) : CompactString(other.view()) {}
     CompactString(CompactString&& other) noexcept {
         std::memcpy(raw_, other.raw_, sizeof raw_);
-        other.raw_[kTag] = 0;
+        other.store(0, 0);
     }
     CompactString& operator=(const CompactString& other) {
         if (this != &other) *this = CompactString(other);
@@ -53,7 +53,7 @@ public:
         if (this != &other) {
             release();
             std::memcpy(raw_, other.raw_, sizeof raw_);
-            other.raw_[kTag] = 0;
+            other.store(0, 0);
         }
         return *this;
     }
@@ -72,10 +72,24 @@ public:
     operator std::string_view() const noexcept { return view(); }
     explicit operator std::string() const { return std::string(view()); }
 
-    friend bool operator==(const CompactString& a, const CompactString& b) noexcept { return a.view() == b.view(); }
+    // Two strings held in place compare by their 16 bytes: the text, zeros,
+    // then the size. A string held elsewhere is longer than any held in
+    // place.
+    friend bool operator==(const CompactString& a, const CompactString& b) noexcept {
+        if (!a.out_of_place() && !b.out_of_place()) return a.word(0) == b.word(0) && a.word(1) == b.word(1);
+        return a.view() == b.view();
+    }
     friend bool operator==(const CompactString& a, std::string_view b) noexcept { return a.view() == b; }
     friend bool operator==(const CompactString& a, const char* b) noexcept { return a.view() == b; }
+    // In place, the zeros after a text rank it below any longer text it
+    // begins, and the size last tells a text from the same one with zero
+    // bytes added.
     friend std::strong_ordering operator<=>(const CompactString& a, const CompactString& b) noexcept {
+        if (!a.out_of_place() && !b.out_of_place()) {
+            const std::uint64_t a0 = a.ranked(0), b0 = b.ranked(0);
+            if (a0 != b0) return a0 <=> b0;
+            return a.ranked(1) <=> b.ranked(1);
+        }
         return a.view().compare(b.view()) <=> 0;
     }
 
@@ -135,6 +149,9 @@ private:
         std::memcpy(raw_ + sizeof low, &high, sizeof high);
 #endif
     }
+    std::uint64_t word(std::size_t k) const noexcept { return load<std::uint64_t>(raw_ + 8 * k); }
+    // A word with its first byte most significant.
+    std::uint64_t ranked(std::size_t k) const noexcept { return __builtin_bswap64(word(k)); }
     bool out_of_place() const noexcept { return (static_cast<unsigned char>(raw_[kTag]) & 0x80U) != 0; }
     char* heap_data() const noexcept {
         char* bytes = nullptr;

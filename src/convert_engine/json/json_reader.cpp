@@ -288,26 +288,29 @@ JsonError JsonReader::place(std::string_view text, std::size_t point, std::strin
 
 // ---- object and list syntax -------------------------------------------------
 
-bool JsonReader::object_next(bool& first) {
-    int c = peek();
+bool JsonReader::object_next_slow(bool& first) {
+    const int c = peek();
     if (c == '}') return false;
-    if (c == ',' && !first) {
+    if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingObject);
+    if (!first) {
+        if (c != ',') fail_syntax(pos_, ErrorKind::ExpectedCommaOrBrace);
         ++pos_;
-        c = peek();
-    } else if (c < 0) {
-        fail_syntax(pos_, ErrorKind::EofWhileParsingObject);
-    } else if (first) {
-        first = false;
-    } else {
-        fail_syntax(pos_, ErrorKind::ExpectedCommaOrBrace);
+        return object_after_comma();
     }
+    first = false;
+    if (c == '"') return true;
+    fail_syntax(pos_, ErrorKind::KeyMustBeString);
+}
+
+bool JsonReader::object_after_comma() {
+    const int c = peek();
     if (c == '"') return true;
     if (c == '}') fail_syntax(pos_, ErrorKind::TrailingComma);
     if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
     fail_syntax(pos_, ErrorKind::KeyMustBeString);
 }
 
-void JsonReader::object_colon() {
+void JsonReader::object_colon_slow() {
     const int c = peek();
     if (c == ':') {
         ++pos_;
@@ -317,8 +320,8 @@ void JsonReader::object_colon() {
     fail_syntax(pos_, ErrorKind::ExpectedColon);
 }
 
-bool JsonReader::list_next(bool& first) {
-    int c = peek();
+bool JsonReader::list_next_slow(bool& first) {
+    const int c = peek();
     if (c == ']') return false;
     if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingList);
     if (first) {
@@ -327,7 +330,11 @@ bool JsonReader::list_next(bool& first) {
     }
     if (c != ',') fail_syntax(pos_, ErrorKind::ExpectedCommaOrBracket);
     ++pos_;
-    c = peek();
+    return list_after_comma();
+}
+
+bool JsonReader::list_after_comma() {
+    const int c = peek();
     if (c == ']') fail_syntax(pos_, ErrorKind::TrailingComma);
     if (c < 0) fail_syntax(pos_, ErrorKind::EofWhileParsingValue);
     return true;
@@ -626,12 +633,27 @@ bool JsonReader::scan_number(bool& negative, std::size_t& digits_start, std::siz
 }
 
 Number JsonReader::read_number() {
+    // The common case first: a short unsigned integer (a count, a size),
+    // valued as it is scanned.
+    const char* p = text_.data();
+    const std::size_t n = text_.size();
+    if (p[pos_] >= '1' && p[pos_] <= '9') {
+        constexpr std::size_t kSafeDigits = 19;  // always within 64 bits
+        std::uint64_t value = static_cast<std::uint64_t>(p[pos_] - '0');
+        std::size_t i = pos_ + 1;
+        for (; i < n && i - pos_ < kSafeDigits && is_digit(p[i]); ++i) value = value * 10 + static_cast<std::uint64_t>(p[i] - '0');
+        if (i == n || (!is_digit(p[i]) && p[i] != '.' && p[i] != 'e' && p[i] != 'E')) {
+            pos_ = i;
+            Number num;
+            num.u = value;
+            return num;
+        }
+    }
     const std::size_t start = pos_;
     bool negative = false;
     std::size_t ds = 0, de = 0;
     const bool integer = scan_number(negative, ds, de);
     if (integer && de - ds <= 20) {
-        const char* p = text_.data();
         std::uint64_t value = 0;
         bool fits = true;
         for (std::size_t k = ds; k < de; ++k) {
@@ -726,19 +748,25 @@ std::string JsonReader::read_text() {
     return std::string(read_string());
 }
 
-std::optional<std::string> JsonReader::read_joined_text() {
+bool JsonReader::read_joined_text(std::string& out) {
     const int c = peek_value();
-    if (c == '"') return read_text();
+    if (c == '"') {
+        out = read_string();
+        return true;
+    }
     if (c != '[') {
         read_value();
-        return std::nullopt;
+        return false;
     }
     enter();
     lines_.clear();
+    // Room for the lines of most texts, rather than doubling up to it.
+    if (lines_.capacity() < kFirstLines) lines_.reserve(kFirstLines);
     bool all_strings = true;
     bool first = true;
     while (list_next(first)) {
-        if (all_strings && peek() == '"') {
+        // list_next leaves the offset at the element.
+        if (all_strings && text_[pos_] == '"') {
             // A long text is given room for all the rest of the input at
             // once instead of doubling its way there: the room is only
             // address space until written, and doubling would copy and
@@ -752,11 +780,15 @@ std::optional<std::string> JsonReader::read_joined_text() {
         }
     }
     leave();
-    if (!all_strings) return std::nullopt;
+    if (!all_strings) return false;
     // A long text leaves with its buffer, whose room past the text was
     // never written to; a short one is copied out at its size.
-    if (lines_.size() >= kLongText) return std::exchange(lines_, std::string());
-    return std::string(lines_);
+    if (lines_.size() >= kLongText) {
+        out = std::exchange(lines_, std::string());
+    } else {
+        out = lines_;
+    }
+    return true;
 }
 
 bool JsonReader::check_joined_text() {
@@ -787,6 +819,44 @@ bool JsonReader::take_null() {
     return true;
 }
 
+template <class Make>
+decltype(auto) JsonReader::build_value(Make&& make) {
+    switch (peek_value()) {
+        case '"':
+            // Straight from the text (or the scratch buffer), at its size.
+            return make(keep_string(read_string()));
+        case '{':
+            return make(read_map());
+        case '[':
+            return make(read_array());
+        case 'n':
+            ++pos_;
+            read_ident("ull");
+            return make(nullptr);
+        case 't':
+            ++pos_;
+            read_ident("rue");
+            return make(true);
+        case 'f':
+            ++pos_;
+            read_ident("alse");
+            return make(false);
+        case '-':
+        case '0': case '1': case '2': case '3': case '4':
+        case '5': case '6': case '7': case '8': case '9': {
+            const Number num = read_number();
+            switch (num.kind) {
+                case Number::Kind::Unsigned: return make(num.u);
+                case Number::Kind::Signed: return make(num.i);
+                case Number::Kind::Float: break;
+            }
+            return make(num.f);
+        }
+        default:
+            fail_syntax(pos_, ErrorKind::ExpectedValue);
+    }
+}
+
 JsonObject JsonReader::read_map() {
     if (peek_value() != '{') fail_invalid_type("a map");
     enter();
@@ -795,62 +865,39 @@ JsonObject JsonReader::read_map() {
     while (object_next(first)) {
         CompactString key = keep_string(read_key());
         object_colon();
-        JsonValue value = read_value();
-        push_entry(std::move(key), std::move(value));
+        read_entry(std::move(key));
     }
     leave();
     return take_entries(mark);
 }
 
+void JsonReader::read_entry(CompactString&& key) {
+    build_value([this, &key](auto&& value) { open_entries_.push(std::move(key), std::forward<decltype(value)>(value)); });
+}
+
 JsonObject JsonReader::take_entries(std::size_t mark) {
-    JsonObject::Entries entries{ArenaAllocator<JsonObject::value_type>(arena_)};
-    open_entries_.take(mark, entries);
+    // Made at their number at once, then filled.
+    JsonObject::Entries entries(open_entries_.size() - mark, ArenaAllocator<JsonObject::value_type>(arena_));
+    open_entries_.take(mark, entries.data());
     return JsonObject(std::move(entries));
 }
 
-JsonValue JsonReader::read_value() {
-    switch (peek_value()) {
-        case '"':
-            // Straight from the text (or the scratch buffer), at its size.
-            return JsonValue(keep_string(read_string()));
-        case '{':
-            return JsonValue(read_map());
-        case '[': {
-            enter();
-            const std::size_t mark = open_elements_.size();
-            bool first = true;
-            while (list_next(first)) open_elements_.push(read_value());
-            leave();
-            JsonArray array{ArenaAllocator<JsonValue>(arena_)};
-            open_elements_.take(mark, array);
-            return JsonValue(std::move(array));
-        }
-        case 'n':
-            ++pos_;
-            read_ident("ull");
-            return JsonValue(nullptr);
-        case 't':
-            ++pos_;
-            read_ident("rue");
-            return JsonValue(true);
-        case 'f':
-            ++pos_;
-            read_ident("alse");
-            return JsonValue(false);
-        case '-':
-        case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9': {
-            const Number num = read_number();
-            switch (num.kind) {
-                case Number::Kind::Unsigned: return JsonValue(num.u);
-                case Number::Kind::Signed: return JsonValue(num.i);
-                case Number::Kind::Float: break;
-            }
-            return JsonValue(num.f);
-        }
-        default:
-            fail_syntax(pos_, ErrorKind::ExpectedValue);
+// At "[".
+JsonArray JsonReader::read_array() {
+    enter();
+    const std::size_t mark = open_elements_.size();
+    bool first = true;
+    while (list_next(first)) {
+        build_value([this](auto&& value) { open_elements_.push(std::forward<decltype(value)>(value)); });
     }
+    leave();
+    JsonArray array(open_elements_.size() - mark, ArenaAllocator<JsonValue>(arena_));
+    open_elements_.take(mark, array.data());
+    return array;
+}
+
+JsonValue JsonReader::read_value() {
+    return build_value([](auto&& value) { return JsonValue(std::forward<decltype(value)>(value)); });
 }
 
 void JsonReader::check_value() {

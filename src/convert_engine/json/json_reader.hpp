@@ -49,6 +49,7 @@ public:
     static constexpr std::size_t kDecodeOvershoot = 64;
     // A joined text this long stops growing by doubling.
     static constexpr std::size_t kLongText = std::size_t{1} << 20;
+    static constexpr std::size_t kFirstLines = 1024;
 
     explicit JsonReader(std::string_view text, Arena* arena = nullptr) noexcept : text_(text), arena_(arena) {}
 
@@ -113,13 +114,57 @@ public:
     // ---- object and list syntax -----------------------------------------
     // After "{" or a member's value: true with the offset at the next key's
     // quote, false with the offset at the closing brace (not consumed).
-    bool object_next(bool& first);
+    bool object_next(bool& first) {
+        if (!first && at_comma_line_feed()) {
+            if (pos_ < text_.size() && text_[pos_] == '"') return true;
+            return object_after_comma();
+        }
+        // The first key, or the closing brace, on a line of its own.
+        skip_line_feed();
+        if (pos_ < text_.size()) {
+            const char c = text_[pos_];
+            if (c == '}') return false;
+            if (c == '"' && first) {
+                first = false;
+                return true;
+            }
+        }
+        return object_next_slow(first);
+    }
     // At a key's quote: the decoded key (valid until the next string read).
     std::string_view read_key() { return read_string(); }
-    void object_colon();
+    void object_colon() {
+        if (pos_ < text_.size() && text_[pos_] == ':') {
+            // With the space that usually follows.
+            ++pos_;
+            if (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
+            return;
+        }
+        object_colon_slow();
+    }
     // After "[" or an element: true with the offset at the next element,
     // false with the offset at the closing bracket (not consumed).
-    bool list_next(bool& first);
+    // Inlined into every list loop: an element costs no call.
+    [[gnu::always_inline]] bool list_next(bool& first) {
+        if (!first && at_comma_line_feed()) {
+            if (pos_ < text_.size()) {
+                const auto c = static_cast<unsigned char>(text_[pos_]);
+                if (c > ' ' && c != ']') return true;
+            }
+            return list_after_comma();
+        }
+        // The first element, or the closing bracket, on a line of its own.
+        skip_line_feed();
+        if (pos_ < text_.size()) {
+            const auto c = static_cast<unsigned char>(text_[pos_]);
+            if (c == ']') return false;
+            if (c > ' ' && first) {
+                first = false;
+                return true;
+            }
+        }
+        return list_next_slow(first);
+    }
     // After the last field of a record in array form: the array must close
     // here; leaves the offset at the closing bracket.
     void record_array_end();
@@ -185,9 +230,9 @@ public:
     std::string read_text();
     // A text given as one string or as a list of strings joined with no
     // separator, the list's lines decoded into one reused buffer and copied
-    // out once at their exact size. Any other value is read whole and gives
-    // nullopt.
-    std::optional<std::string> read_joined_text();
+    // out once at their exact size, into `out`. Any other value is read
+    // whole and gives false, `out` left as it was.
+    bool read_joined_text(std::string& out);
     // Reads as read_joined_text() does, with the same failures at the same
     // points, but builds nothing: whether the value was a text.
     bool check_joined_text();
@@ -198,7 +243,8 @@ public:
     // open objects, so each object is allocated once, at its exact size,
     // when it closes: mark the stack, push the entries, take them.
     std::size_t entries_mark() const noexcept { return open_entries_.size(); }
-    void push_entry(CompactString&& key, JsonValue&& value) { open_entries_.push({std::move(key), std::move(value)}); }
+    // After a member's colon: reads its value and pushes it with `key`.
+    void read_entry(CompactString&& key);
     JsonObject take_entries(std::size_t mark);
     JsonValue read_value();
     // Reads a value as read_value() does, with the same failures at the same
@@ -261,12 +307,40 @@ private:
         const char* p = text_.data();
         if (text_.size() - i > 2 && p[i] == '\\' && p[i + 1] == 'n' && p[i + 2] == '"') {
             pos_ = i + 3;
-            out.append(p + start, i - start);
-            out += '\n';
+            // The backslash comes along and becomes the line feed.
+            out.append(p + start, i + 1 - start);
+            out.back() = '\n';
             return true;
         }
         return false;
     }
+    // The common layout between two members or elements: a comma that ends
+    // its line. Consumes it with the next line's indentation when it is
+    // there.
+    void skip_line_feed() noexcept {
+        if (pos_ < text_.size() && text_[pos_] == '\n') {
+            ++pos_;
+            skip_indent();
+        }
+    }
+    bool at_comma_line_feed() noexcept {
+        if (text_.size() - pos_ < 2 || text_[pos_] != ',' || text_[pos_ + 1] != '\n') return false;
+        pos_ += 2;
+        skip_indent();
+        return true;
+    }
+    bool object_next_slow(bool& first);
+    bool list_next_slow(bool& first);
+    // Just after the comma that follows a member or an element.
+    bool object_after_comma();
+    bool list_after_comma();
+    void object_colon_slow();
+    // Reads any value and hands it to `make` as it was built (nullptr, a
+    // bool, a number, a CompactString, a JsonArray or a JsonObject), so that
+    // it is made where it stays; returns what `make` returns.
+    template <class Make>
+    decltype(auto) build_value(Make&& make);
+    JsonArray read_array();
     std::string_view read_string_slow(std::size_t start, std::size_t i);
     void append_string_slow(std::string& out, std::size_t start, std::size_t i);
     // At the byte that ended a plain run inside a string: consumes it and

@@ -308,7 +308,9 @@ void sort_by_key(JsonObject::iterator first, std::size_t count) {
 
 JsonObject::JsonObject(std::initializer_list<value_type> entries) : JsonObject(Entries(entries)) {}
 
-JsonObject::JsonObject(Entries entries) : entries_(std::move(entries)) {
+JsonObject::JsonObject(const Entries& entries) : JsonObject(Entries(entries)) {}
+
+JsonObject::JsonObject(Entries&& entries) : entries_(std::move(entries)) {
     entries_.erase(sort_keep_last(entries_.begin(), entries_.end()), entries_.end());
 }
 

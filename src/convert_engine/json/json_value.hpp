@@ -32,7 +32,8 @@ public:
     JsonObject() = default;
     JsonObject(std::initializer_list<value_type> entries);
     // Takes entries in any order, repeats allowed.
-    explicit JsonObject(Entries entries);
+    explicit JsonObject(Entries&& entries);
+    explicit JsonObject(const Entries& entries);
 
     // Defined below JsonValue, which they need complete.
     iterator begin() noexcept;
@@ -66,7 +67,8 @@ private:
 template <class T>
 class Boxed {
 public:
-    Boxed(T contents) {
+    Boxed(const T& contents) : Boxed(T(contents)) {}
+    Boxed(T&& contents) {
         Arena* arena = contents.get_allocator().arena();
         if (arena != nullptr) {
             held_ = ::new (arena->allocate(sizeof(T), alignof(T))) T(std::move(contents));
@@ -122,11 +124,16 @@ struct JsonValue {
     JsonValue(std::uint64_t u) : value(u) {}
     JsonValue(std::int64_t i) : value(i) {}
     JsonValue(double d) : value(d) {}
-    JsonValue(CompactString s) : value(std::move(s)) {}
+    // Strings and containers are made in place, not moved in from a
+    // temporary.
+    JsonValue(CompactString&& s) : value(std::in_place_type<CompactString>, std::move(s)) {}
+    JsonValue(const CompactString& s) : value(std::in_place_type<CompactString>, s) {}
     JsonValue(const std::string& s) : value(CompactString(s)) {}
     JsonValue(const char* s) : value(CompactString(s)) {}
-    JsonValue(JsonArray a) : value(Boxed<JsonArray>(std::move(a))) {}
-    JsonValue(JsonObject o) : value(Boxed<JsonObject>(std::move(o))) {}
+    JsonValue(JsonArray&& a) : value(std::in_place_type<Boxed<JsonArray>>, std::move(a)) {}
+    JsonValue(const JsonArray& a) : value(std::in_place_type<Boxed<JsonArray>>, a) {}
+    JsonValue(JsonObject&& o) : value(std::in_place_type<Boxed<JsonObject>>, std::move(o)) {}
+    JsonValue(const JsonObject& o) : value(std::in_place_type<Boxed<JsonObject>>, o) {}
 
     bool is_null() const noexcept { return std::holds_alternative<std::nullptr_t>(value); }
     bool is_string() const noexcept { return std::holds_alternative<CompactString>(value); }

@@ -1,18 +1,33 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
-#include <iterator>
+#include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
+#include "convert_engine/json/json_value.hpp"
 #include "convert_engine/json/mapped_allocator.hpp"
 
 namespace convert_engine::notebook::detail {
 
+// Whether a T may be moved by copying its bytes, the old bytes then
+// forgotten without a destructor: true of the values of a document, which
+// point at nothing inside themselves.
+template <class T>
+inline constexpr bool kRelocatable = false;
+template <>
+inline constexpr bool kRelocatable<CompactString> = true;
+template <>
+inline constexpr bool kRelocatable<JsonValue> = true;
+template <>
+inline constexpr bool kRelocatable<JsonObject::value_type> = true;
+
 // The entries (or elements) of every container being read, the innermost
 // on top. It grows by blocks instead of by doubling, so it never holds its
-// items twice while growing, and a container taken off the top is moved out
+// items twice while growing, and a container taken off the top is copied out
 // block by block, each block released once drained: a huge container is at
 // no point held both here and in its own storage.
 //
@@ -22,22 +37,28 @@ namespace convert_engine::notebook::detail {
 // out of them.
 template <class T>
 class OpenStack {
+    static_assert(kRelocatable<T>, "items leave the stack as bytes");
+
 public:
     static constexpr std::size_t kFirstBlock = 1024;
     // Up to 1 MiB, a power of two of items: finding an item's block is a shift.
     static constexpr std::size_t kBlock = std::bit_floor((std::size_t{1} << 20) / sizeof(T));
 
+    OpenStack() = default;
+    OpenStack(const OpenStack&) = delete;
+    OpenStack& operator=(const OpenStack&) = delete;
+    ~OpenStack() {
+        for (std::size_t i = 0; i < size_; ++i) item(i).~T();
+        for (std::size_t b = 0; b < blocks_.size(); ++b) release(b);
+    }
+
     std::size_t size() const noexcept { return size_; }
 
-    void push(T&& item) {
-        const std::size_t block = block_of(size_);
-        if (block == blocks_.size()) blocks_.emplace_back();
-        Block& into = blocks_[block];
-        if (into.capacity() == 0) {
-            into = Block(MappedAllocator<T>{block != 0});
-            into.reserve(block == 0 ? kFirstBlock : kBlock);
-        }
-        into.push_back(std::move(item));
+    template <class... Args>
+    void push(Args&&... args) {
+        if (top_ == top_end_) open_block();
+        ::new (static_cast<void*>(top_)) T(std::forward<Args>(args)...);
+        ++top_;
         ++size_;
     }
 
@@ -45,35 +66,109 @@ public:
     // order, and pops them.
     template <class Allocator>
     void take(std::size_t mark, std::vector<T, Allocator>& out) {
-        out.reserve(out.size() + (size_ - mark));
-        const std::size_t mark_block = block_of(mark);
-        const std::size_t top_block = size_ == 0 ? 0 : block_of(size_ - 1);
-        for (std::size_t b = mark_block; b <= top_block && b < blocks_.size(); ++b) {
-            Block& block = blocks_[b];
-            const auto from = block.begin() + static_cast<std::ptrdiff_t>(b == mark_block ? mark - start_of(b) : 0);
-            const std::size_t filled = block.size();
-            out.insert(out.end(), std::make_move_iterator(from), std::make_move_iterator(block.end()));
-            block.erase(from, block.end());
+        const std::size_t at = out.size();
+        out.resize(at + (size_ - mark));
+        take(mark, out.data() + at);
+    }
+    // The same into `dest`, room for the items that holds empty ones (which
+    // own nothing): their bytes are copied over them, and the stack forgets
+    // them.
+    void take(std::size_t mark, T* dest) {
+        if (size_ == mark) return;
+        if (size_ <= kFirstBlock) {
+            // All in the first block, as nearly always.
+            std::memcpy(static_cast<void*>(dest), static_cast<const void*>(blocks_[0].items + mark), (size_ - mark) * sizeof(T));
+            size_ = mark;
+            top_ = blocks_[0].items + mark;
+            top_end_ = blocks_[0].items + kFirstBlock;
+            return;
+        }
+        auto* to = reinterpret_cast<unsigned char*>(dest);
+        for (std::size_t index = mark; index < size_;) {
+            const std::size_t b = block_of(index);
+            const std::size_t start = start_of(b);
+            const std::size_t end = std::min(size_, start + capacity_of(b));
+            const std::size_t bytes = (end - index) * sizeof(T);
+            std::memcpy(to, static_cast<const void*>(blocks_[b].items + (index - start)), bytes);
+            to += bytes;
             // A block that holds no item now is released, unless it is the
             // first or one barely filled, kept ready for the next pushes so
             // a stack that hovers at a block's edge does not allocate on
             // every push.
-            if (b != 0 && block.empty() && filled > kFirstBlock) Block(block.get_allocator()).swap(block);
+            if (b != 0 && index == start && end - start > kFirstBlock) release(b);
+            index = end;
         }
-        while (!blocks_.empty() && blocks_.back().capacity() == 0) blocks_.pop_back();
+        if (blocks_.size() > 1) {
+            while (blocks_.back().items == nullptr) blocks_.pop_back();
+        }
         size_ = mark;
+        const std::size_t b = block_of(size_);
+        if (b < blocks_.size() && blocks_[b].items != nullptr) {
+            top_ = blocks_[b].items + (size_ - start_of(b));
+            top_end_ = blocks_[b].items + capacity_of(b);
+        } else {
+            top_ = top_end_ = nullptr;
+        }
     }
 
 private:
+    struct Block {
+        T* items = nullptr;
+    };
+
     static std::size_t block_of(std::size_t index) noexcept {
         return index < kFirstBlock ? 0 : 1 + (index - kFirstBlock) / kBlock;
     }
     static std::size_t start_of(std::size_t block) noexcept {
         return block == 0 ? 0 : kFirstBlock + (block - 1) * kBlock;
     }
+    static std::size_t capacity_of(std::size_t block) noexcept { return block == 0 ? kFirstBlock : kBlock; }
 
-    using Block = std::vector<T, MappedAllocator<T>>;
+    T& item(std::size_t index) noexcept {
+        const std::size_t b = block_of(index);
+        return blocks_[b].items[index - start_of(b)];
+    }
+    // The first block of the last stack that a thread dropped, kept for
+    // that thread's next one: a read then allocates nothing for its stacks
+    // unless they outgrow it.
+    struct SpareFirstBlock {
+        T* items = nullptr;
+        SpareFirstBlock() = default;
+        SpareFirstBlock(const SpareFirstBlock&) = delete;
+        SpareFirstBlock& operator=(const SpareFirstBlock&) = delete;
+        ~SpareFirstBlock() {
+            if (items != nullptr) MappedAllocator<T>{false}.deallocate(items, kFirstBlock);
+        }
+    };
+    static SpareFirstBlock& spare() noexcept {
+        static thread_local SpareFirstBlock spare;
+        return spare;
+    }
+
+    // The top is at the start of a block, or of the stack: makes that
+    // block ready.
+    void open_block() {
+        const std::size_t b = block_of(size_);
+        if (b == blocks_.size()) blocks_.emplace_back();
+        Block& block = blocks_[b];
+        if (block.items == nullptr && b == 0) block.items = std::exchange(spare().items, nullptr);
+        if (block.items == nullptr) block.items = MappedAllocator<T>{b != 0}.allocate(capacity_of(b));
+        top_ = block.items + (size_ - start_of(b));
+        top_end_ = block.items + capacity_of(b);
+    }
+    void release(std::size_t b) noexcept {
+        T* items = std::exchange(blocks_[b].items, nullptr);
+        if (items == nullptr) return;
+        if (b == 0 && spare().items == nullptr) {
+            spare().items = items;
+            return;
+        }
+        MappedAllocator<T>{b != 0}.deallocate(items, capacity_of(b));
+    }
+
     std::vector<Block> blocks_;
+    T* top_ = nullptr;  // where the next item goes, in its block
+    T* top_end_ = nullptr;
     std::size_t size_ = 0;
 };
 

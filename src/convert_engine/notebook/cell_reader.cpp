@@ -21,7 +21,7 @@ CellType cell_type_named(JsonReader& r, std::string_view name) {
 void read_cell_field(JsonReader& r, Cell& cell, std::size_t index, ReadOptions options, bool code) {
     switch (index) {
         case 0: cell.cell_type = read_cell_type(r); break;
-        case 1: cell.source = read_cell_source(r); break;
+        case 1: read_cell_source(r, cell.source); break;
         case 2: cell.metadata = read_map_or_check(r, options.empty_metadata); break;
         case 3: cell.id = read_optional_text(r); break;
         case 4: cell.execution_count = read_optional_value(r); break;
@@ -61,10 +61,8 @@ CellType read_cell_type(JsonReader& r) {
 
 // The value is read whole first, so its own syntax errors come before the
 // verdict on its shape.
-CellSource read_cell_source(JsonReader& r) {
-    std::optional<std::string> text = r.read_joined_text();
-    if (!text) JsonReader::fail_unplaced(ErrorKind::SourceMismatch);
-    return CellSource{std::move(*text)};
+void read_cell_source(JsonReader& r, CellSource& source) {
+    if (!r.read_joined_text(source.text)) JsonReader::fail_unplaced(ErrorKind::SourceMismatch);
 }
 
 JsonObject read_map_or_check(JsonReader& r, bool empty) {
@@ -75,8 +73,7 @@ JsonObject read_map_or_check(JsonReader& r, bool empty) {
     return r.read_map();
 }
 
-Cell read_cell(JsonReader& r, ReadOptions options) {
-    Cell cell;
+void read_cell(JsonReader& r, Cell& cell, ReadOptions options) {
     // Keys come in any order: outputs are dropped only when the kind read
     // before them is code.
     bool typed = false;
@@ -106,7 +103,6 @@ Cell read_cell(JsonReader& r, ReadOptions options) {
         r.fail_invalid_type("struct Cell");
     }
     r.leave();
-    return cell;
 }
 
 }  // namespace convert_engine::notebook::detail

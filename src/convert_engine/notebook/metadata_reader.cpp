@@ -103,8 +103,7 @@ NotebookMetadata read_notebook_metadata(JsonReader& r, bool empty_extra) {
                 // a repeated key wins.
                 CompactString name = r.keep_string(key);
                 r.object_colon();
-                JsonValue value = r.read_value();
-                r.push_entry(std::move(name), std::move(value));
+                r.read_entry(std::move(name));
             }
         }
         metadata.extra = r.take_entries(mark);

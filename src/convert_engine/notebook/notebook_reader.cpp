@@ -10,6 +10,7 @@ namespace detail {
 
 namespace {
 
+constexpr std::size_t kFirstCells = 16;
 constexpr std::array<std::string_view, 4> kNotebookKeys = {"metadata", "nbformat", "nbformat_minor", "cells"};
 
 void read_notebook_field(JsonReader& r, Notebook& notebook, std::size_t index, ReadOptions options) {
@@ -17,7 +18,13 @@ void read_notebook_field(JsonReader& r, Notebook& notebook, std::size_t index, R
         case 0: notebook.metadata = read_notebook_metadata(r, options.empty_metadata); break;
         case 1: notebook.nbformat = r.read_u32(); break;
         case 2: notebook.nbformat_minor = r.read_u32(); break;
-        default: r.read_list([&] { notebook.cells.push_back(read_cell(r, options)); }); break;
+        default:
+            r.read_list([&] {
+                // Room for a small notebook's cells at once.
+                if (notebook.cells.capacity() == 0) notebook.cells.reserve(kFirstCells);
+                read_cell(r, notebook.cells.emplace_back(), options);
+            });
+            break;
     }
 }
 

@@ -148,9 +148,7 @@ Held read_held(JsonReader& r, std::size_t field, OutputReading reading) {
         r.check_value();
         held.value = JsonValue(JsonObject());
     } else if (field == kText) {
-        std::optional<std::string> text = r.read_joined_text();
-        if (text) held.text = std::move(*text);
-        held.not_text = !text;
+        held.not_text = !r.read_joined_text(held.text);
     } else {
         held.value = r.read_value();
     }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "convert_engine/json/json_reader.hpp"
 #include "convert_engine/notebook/model.hpp"
@@ -17,9 +20,11 @@ namespace convert_engine::notebook::detail {
 Notebook read_notebook(JsonReader& reader, ReadOptions options = {});
 // `empty_extra`: the other keys' values are checked, not kept.
 NotebookMetadata read_notebook_metadata(JsonReader& reader, bool empty_extra = false);
-Cell read_cell(JsonReader& reader, ReadOptions options = {});
+// Fills `cell`, a default one, in place: cells are read straight into the
+// notebook's list.
+void read_cell(JsonReader& reader, Cell& cell, ReadOptions options = {});
 CellType read_cell_type(JsonReader& reader);
-CellSource read_cell_source(JsonReader& reader);
+void read_cell_source(JsonReader& reader, CellSource& source);
 // How an output is read. A `dropped` one keeps nothing: every field is read
 // for its failures only, and only what a failure of the building step needs
 // is kept. With `empty_metadata`, an object under "metadata" is checked and
@@ -33,12 +38,35 @@ CellOutput read_output(JsonReader& reader, OutputReading reading = {});
 // any other value fails as read_map does.
 JsonObject read_map_or_check(JsonReader& reader, bool empty);
 
-// Position of `key` among a record's declared keys, or -1.
-template <class Keys>
-int key_index(const Keys& keys, std::string_view key) noexcept {
-    for (std::size_t i = 0; i < std::size(keys); ++i)
-        if (keys[i] == key) return static_cast<int>(i);
-    return -1;
+// Whether two texts are the same: a key of 4 to 16 bytes by two
+// overlapping words each, with no call.
+inline bool same_text(std::string_view a, std::string_view b) noexcept {
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    const auto load = [](const char* p, auto word) {
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    };
+    if (n >= 8 && n <= 16) {
+        return load(a.data(), std::uint64_t{}) == load(b.data(), std::uint64_t{}) &&
+               load(a.data() + n - 8, std::uint64_t{}) == load(b.data() + n - 8, std::uint64_t{});
+    }
+    if (n >= 4 && n < 8) {
+        return load(a.data(), std::uint32_t{}) == load(b.data(), std::uint32_t{}) &&
+               load(a.data() + n - 4, std::uint32_t{}) == load(b.data() + n - 4, std::uint32_t{});
+    }
+    return a == b;
+}
+
+// Position of `key` among a record's declared keys, or -1: one test after
+// another, unrolled, most of them on the size alone.
+template <std::size_t N>
+inline int key_index(const std::array<std::string_view, N>& keys, std::string_view key) noexcept {
+    int found = -1;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        static_cast<void>(((same_text(keys[I], key) ? (found = static_cast<int>(I), true) : false) || ...));
+    }(std::make_index_sequence<N>{});
+    return found;
 }
 
 // The members of a record object, after its "{" up to its closing brace
