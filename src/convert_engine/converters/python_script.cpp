@@ -32,52 +32,63 @@ void warn_skipped_raw_cell() {
     if (logger.should_log(spdlog::level::warn)) logger.warn("Skipping raw cell in Python conversion");
 }
 
-// The offset of the first line feed at or after `i`, or `n` when there is
-// none; 16 bytes at a time where SSE2 is available.
-std::size_t find_line_feed(const char* s, std::size_t i, std::size_t n) noexcept {
-#if defined(__SSE2__)
-    const __m128i feed = _mm_set1_epi8('\n');
-    for (; i + 16 <= n; i += 16) {
-        const auto mask = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), feed)));
-        if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask));
-    }
-#endif
-    for (; i < n; ++i)
-        if (s[i] == '\n') return i;
-    return n;
-}
-
 // Each line of a markdown source as "# " and the line, joined with line
 // feeds; a line's own "\r\n" or "\n" ending is dropped. An empty source has
 // no lines; a source ending in a line feed has no empty line after it.
 void append_comment_lines(std::string& out, std::string_view source) {
     const char* s = source.data();
     const std::size_t n = source.size();
-    // Written through a cursor into room made ahead, cut back at the end.
-    // Each line asks for its own length and 3 bytes, plus 16 for a short
-    // line copied as one block.
-    constexpr std::size_t kSlack = 16;
+    if (n == 0) return;
+    // Written through a cursor into room made ahead, cut back at the end:
+    // the rest of the source, 3 bytes for the next line's start and 16 for
+    // a whole block stored past a line's end.
+    constexpr std::size_t kSlack = 3 + 16;
     std::size_t used = out.size();
     out.resize(used + n + 256);
-    std::size_t start = 0;  // of the current line
-    while (start < n) {
-        const std::size_t feed = find_line_feed(s, start, n);
-        std::size_t end = feed;
-        if (feed != n && end > start && s[end - 1] == '\r') --end;
-        const std::size_t length = end - start;
-        if (out.size() - used < length + 3 + kSlack)
-            out.resize(std::max(2 * out.size(), used + length + 3 + kSlack + (n - start)));
-        char* p = out.data() + used;
-        if (start != 0) *p++ = '\n';
+    char* p = out.data() + used;
+    *p++ = '#';
+    *p++ = ' ';
+    std::size_t i = 0;
+    for (;;) {
+        // Room for the rest of the source as it stands, with its slack.
+        if (out.size() - static_cast<std::size_t>(p - out.data()) < n - i + kSlack) {
+            used = static_cast<std::size_t>(p - out.data());
+            out.resize(std::max(2 * out.size(), used + n - i + kSlack + 256));
+            p = out.data() + used;
+        }
+        // Copy up to the next line feed, 16 bytes at a time: each block is
+        // stored whole and the cursor kept only up to the feed.
+        std::size_t feed = n;
+#if defined(__SSE2__)
+        const __m128i lf = _mm_set1_epi8('\n');
+        for (; i + 16 <= n; i += 16, p += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+            if (mask != 0) {
+                const auto k = static_cast<std::size_t>(__builtin_ctz(mask));
+                feed = i + k;
+                p += k;
+                break;
+            }
+        }
+        if (feed == n)
+#endif
+        {
+            for (; i < n && s[i] != '\n'; ++i) *p++ = s[i];
+            feed = i;
+        }
+        if (feed == n || feed + 1 == n) break;  // the last line
+        // A line ending "\r\n" drops both; the '\r' is the byte just written.
+        if (feed > 0 && s[feed - 1] == '\r' && p > out.data() + used && p[-1] == '\r') --p;
+        *p++ = '\n';
         *p++ = '#';
         *p++ = ' ';
-        if (length <= kSlack && n - start >= kSlack) std::memcpy(p, s + start, kSlack);
-        else std::memcpy(p, s + start, length);
-        used = static_cast<std::size_t>(p + length - out.data());
-        start = feed + 1;
+        i = feed + 1;
     }
-    out.resize(used);
+    // The last line's own "\r\n" ending.
+    if (n >= 2 && s[n - 1] == '\n' && s[n - 2] == '\r') --p;
+    out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
 }  // namespace
