@@ -499,10 +499,13 @@ def measure_shapes(quick: bool) -> list[ShapeRow]:
                 # later calls at n would find the heap warm where those at
                 # 10n, above the mmap threshold, pay first-touch page faults
                 # every time. The least of three at each size: the load of a
-                # shared machine only ever adds to a call's time, and both
-                # sizes get the same number of draws.
-                small = [run_child(fmt, paths[n]) for _ in range(3)]
-                large = [run_child(fmt, paths[10 * n]) for _ in range(3)]
+                # shared machine only ever adds to a call's time. The sizes
+                # take turns, so that a slow spell of the machine (they can
+                # last seconds) falls on both alike.
+                small, large = [], []
+                for _ in range(3):
+                    small.append(run_child(fmt, paths[n]))
+                    large.append(run_child(fmt, paths[10 * n]))
                 time_n = min(child["call_s"] for child in small)
                 time_10n = min(child["call_s"] for child in large)
                 large = large[0]
