@@ -32,9 +32,10 @@ std::string quoted_list(const std::array<const char*, parameter_count>& names, s
 
 Outcome<ArgumentSlots> bind_arguments(const Signature& signature, PyObject* const* args,
                                       Py_ssize_t nargs, PyObject* kwnames) {
-    const std::string function = signature.function;
+    // Only a failure spells the name out.
+    const std::string_view function = signature.function;
     if (nargs > static_cast<Py_ssize_t>(parameter_count)) {
-        return Failure::type_error(function + "() takes 3 positional arguments but " +
+        return Failure::type_error(std::string(function) + "() takes 3 positional arguments but " +
                                    std::to_string(nargs) + " were given");
     }
     ArgumentSlots slots{};
@@ -58,11 +59,11 @@ Outcome<ArgumentSlots> bind_arguments(const Signature& signature, PyObject* cons
             (void)Failure::fetch();
         }
         if (matched == parameter_count) {
-            return Failure::type_error(function + "() got an unexpected keyword argument '" +
+            return Failure::type_error(std::string(function) + "() got an unexpected keyword argument '" +
                                        display_text(name) + "'");
         }
         if (slots[matched] != nullptr) {
-            return Failure::type_error(function + "() got multiple values for argument '" +
+            return Failure::type_error(std::string(function) + "() got multiple values for argument '" +
                                        signature.parameters[matched] + "'");
         }
         slots[matched] = args[nargs + k];
@@ -77,7 +78,7 @@ Outcome<ArgumentSlots> bind_arguments(const Signature& signature, PyObject* cons
             }
         }
         if (count > 0) {
-            return Failure::type_error(function + "() missing " + std::to_string(count) +
+            return Failure::type_error(std::string(function) + "() missing " + std::to_string(count) +
                                        " required positional argument" + (count == 1 ? "" : "s") +
                                        ": " + quoted_list(missing, count));
         }
