@@ -21,7 +21,7 @@ struct Survey {
 };
 
 // The length of the ASCII run the bytes start with, found 64 bytes at a
-// time (then byte by byte within the block that ends it).
+// time, then 16, then byte by byte for the last few.
 std::size_t ascii_prefix(const unsigned char* data, std::size_t size) noexcept {
     std::size_t i = 0;
 #if defined(__SSE2__)
@@ -30,6 +30,11 @@ std::size_t ascii_prefix(const unsigned char* data, std::size_t size) noexcept {
         const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
                                          _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)));
         if (_mm_movemask_epi8(any) != 0) break;
+    }
+    for (; i + 16 <= size; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+        if (high != 0) return i + static_cast<std::size_t>(__builtin_ctz(high));
     }
 #endif
     while (i < size && data[i] < 0x80) ++i;
