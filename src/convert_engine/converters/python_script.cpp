@@ -78,16 +78,16 @@ void append_comment_lines(std::string& out, std::string_view source) {
             for (; i < n && s[i] != '\n'; ++i) *p++ = s[i];
             feed = i;
         }
-        if (feed == n || feed + 1 == n) break;  // the last line
-        // A line ending "\r\n" drops both; the '\r' is the byte just written.
-        if (feed > 0 && s[feed - 1] == '\r' && p > out.data() + used && p[-1] == '\r') --p;
+        if (feed == n) break;  // the last line, with no line feed of its own
+        // A line ending "\r\n" drops both; the '\r' is the byte just written
+        // (before an empty line's feed stands the previous feed).
+        if (feed > 0 && s[feed - 1] == '\r') --p;
+        if (feed + 1 == n) break;  // the source ends with this line's feed
         *p++ = '\n';
         *p++ = '#';
         *p++ = ' ';
         i = feed + 1;
     }
-    // The last line's own "\r\n" ending.
-    if (n >= 2 && s[n - 1] == '\n' && s[n - 2] == '\r') --p;
     out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
