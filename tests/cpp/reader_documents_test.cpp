@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -306,6 +308,92 @@ TEST(ReaderDocuments, ArenaMemoryServesLaterArenas) {
         documents.push_back(std::move(document).value());
     }
     for (int i = 0; i < 2; ++i) EXPECT_EQ(documents[static_cast<std::size_t>(i)], read(texts[i]));
+}
+
+// Large objects that arrive out of order are sorted while they leave the
+// reader's stack. Read from text, into an arena and onto the heap, they hold
+// what an object built from the same entries holds: key order, the last of
+// equal keys. Each sits as notebook metadata and one level down (above other
+// entries on the stack), its values including objects of their own, its keys
+// with escapes and repeats.
+TEST(ReaderDocuments, LargeObjectsOutOfOrderMatchObjectsBuiltFromTheirEntries) {
+    struct Case {
+        const char* name;
+        std::size_t keys;
+        std::size_t repeats;
+        bool shuffled;
+    };
+    const Case cases[] = {
+        {"just under the sorted take", 4095, 0, true},
+        {"at it", 4096, 0, true},
+        {"shuffled, repeats", 9000, 3000, true},
+        {"in order, repeats last", 5000, 100, false},
+        {"reversed", 6000, 0, false},
+    };
+    std::mt19937 rng(3);
+    for (const Case& c : cases) {
+        std::vector<std::pair<std::string, std::string>> given;  // key literal, value literal
+        JsonObject::Entries expected_entries;
+        for (std::size_t i = 0; i < c.keys + c.repeats; ++i) {
+            const std::size_t k = i < c.keys ? (c.shuffled ? i : c.keys - 1 - i) : rng() % c.keys;
+            std::string key = "key" + std::to_string(k);
+            std::string literal = key;
+            if (k % 7 == 0) {
+                key += "\"";
+                literal += "\\\"";
+            }
+            if (k % 5 == 0) {
+                given.emplace_back(literal, "{\"b\": " + std::to_string(i) + ", \"a\": [1]}");
+                expected_entries.emplace_back(key, JsonObject{{"a", JsonArray{JsonValue(std::uint64_t{1})}},
+                                                              {"b", JsonValue(static_cast<std::uint64_t>(i))}});
+            } else {
+                given.emplace_back(literal, std::to_string(i));
+                expected_entries.emplace_back(key, JsonValue(static_cast<std::uint64_t>(i)));
+            }
+        }
+        if (c.shuffled) {
+            // The same shuffle of both lists: repeats keep their turns among themselves.
+            std::vector<std::size_t> turn(c.keys);
+            for (std::size_t i = 0; i < c.keys; ++i) turn[i] = i;
+            std::shuffle(turn.begin(), turn.end(), rng);
+            std::vector<std::pair<std::string, std::string>> g;
+            JsonObject::Entries e;
+            for (const std::size_t i : turn) {
+                g.push_back(given[i]);
+                e.push_back(expected_entries[i]);
+            }
+            for (std::size_t i = c.keys; i < given.size(); ++i) {
+                g.push_back(given[i]);
+                e.push_back(expected_entries[i]);
+            }
+            given = std::move(g);
+            expected_entries = std::move(e);
+        }
+        std::string object = "{";
+        for (std::size_t i = 0; i < given.size(); ++i)
+            object += (i ? ", \"" : "\"") + given[i].first + "\": " + given[i].second;
+        object += "}";
+        const JsonObject expected(expected_entries);
+        const std::string texts[] = {
+            R"({"metadata": )" + object + R"(, "nbformat": 4, "nbformat_minor": 5, "cells": []})",
+            R"({"metadata": {"a": 1, "m": )" + object + R"(, "z": 2}, "nbformat": 4, "nbformat_minor": 5, "cells": []})",
+        };
+        for (int t = 0; t < 2; ++t) {
+            for (const bool in_arena : {false, true}) {
+                Arena arena;
+                ReadOptions options;
+                if (in_arena) options.arena = &arena;
+                auto document = parse_notebook(texts[t], options);
+                ASSERT_TRUE(document.ok()) << c.name << ": " << document.error().display();
+                const JsonObject& extra = document.value().metadata.extra;
+                const JsonObject& read = t == 0 ? extra : *extra.at("m").as_object();
+                EXPECT_TRUE(read == expected) << c.name << (t == 0 ? ", top" : ", nested") << (in_arena ? ", arena" : ", heap");
+                if (t == 1) {
+                    EXPECT_EQ(extra.size(), 3U) << c.name;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -876,10 +876,36 @@ void JsonReader::read_entry(CompactString&& key) {
 }
 
 JsonObject JsonReader::take_entries(std::size_t mark) {
+    const std::size_t count = open_entries_.size() - mark;
+    const bool in_order = count < kOrderOnTake || count > KeyOrder::kMaxCount || entries_ascending(mark);
     // Made at their number at once, then filled.
-    JsonObject::Entries entries(open_entries_.size() - mark, ArenaAllocator<JsonObject::value_type>(arena_));
-    open_entries_.take(mark, entries.data());
-    return JsonObject(std::move(entries));
+    JsonObject::Entries entries(count, ArenaAllocator<JsonObject::value_type>(arena_));
+    if (in_order) {
+        open_entries_.take(mark, entries.data());
+        return JsonObject(std::move(entries));
+    }
+    // A large object out of order: its entries go from the stack straight
+    // to their places, instead of being copied out and then moved about.
+    struct Keys {
+        const OpenStack<JsonObject::value_type>* stack;
+        std::size_t mark;
+    } const keys{&open_entries_, mark};
+    const KeyOrder order(
+        count,
+        [](const void* at, std::size_t i) {
+            const auto& k = *static_cast<const Keys*>(at);
+            return (*k.stack)[k.mark + i].first.view();
+        },
+        &keys);
+    open_entries_.take_ordered(mark, entries.data(), order);
+    return JsonObject::from_ordered(std::move(entries), order.equal_keys());
+}
+
+bool JsonReader::entries_ascending(std::size_t mark) const noexcept {
+    for (std::size_t i = mark + 1; i < open_entries_.size(); ++i) {
+        if (!(open_entries_[i - 1].first < open_entries_[i].first)) return false;
+    }
+    return true;
 }
 
 // At "[".

@@ -357,6 +357,11 @@ private:
     void check_string_rest(std::size_t i);
     // Scans a number literal by the grammar; returns whether it is an
     // integer literal (no fraction, no exponent).
+    // Objects of at least this many entries that came out of order are
+    // sorted on their way off the stack.
+    static constexpr std::size_t kOrderOnTake = 4096;
+    // Whether the keys from `mark` to the top of the entries are ascending.
+    bool entries_ascending(std::size_t mark) const noexcept;
     bool scan_number(bool& negative, std::size_t& digits_start, std::size_t& digits_end);
     double literal_to_double(std::size_t start, std::size_t end) const;
     void place_after_object_close(ReadError& e) noexcept;

@@ -106,12 +106,13 @@ struct Spread {
     std::uint64_t varying;
 };
 
-Spread spread_of(JsonObject::const_iterator first, std::size_t count) noexcept {
-    const std::string_view head = first->first.view();
+template <class KeyOf>
+Spread spread_of(const KeyOf& key_of, std::size_t count) noexcept {
+    const std::string_view head = key_of(0);
     Spread spread{head.size(), 0};
     std::uint64_t head_rank = 0;
     for (std::size_t i = 1; i < count; ++i) {
-        const std::string_view key = first[static_cast<std::ptrdiff_t>(i)].first.view();
+        const std::string_view key = key_of(i);
         const std::size_t same = common_prefix(key, head, spread.shared);
         if (same < spread.shared) {
             // The ranks start earlier now, where every key so far agrees
@@ -126,22 +127,13 @@ Spread spread_of(JsonObject::const_iterator first, std::size_t count) noexcept {
     return spread;
 }
 
-// A record of an entry: the top 32 of its rank's varying bits above its
-// arrival position.
+// A record of a key: the top 32 of its rank's varying bits above its
+// index. Buffers of records are left unset when made: each is written in
+// full before it is read, so the pages of a large one are written once.
 using Record = std::uint64_t;
-constexpr int kPositionBits = 32;
-
-// An element of a buffer of records, left unset when the buffer is made:
-// each buffer is written in full before it is read, so the pages of a
-// large one are written once.
-struct Slot {
-    Record record;
-    Slot() noexcept {}
-    Slot(Record r) noexcept : record(r) {}
-    operator Record() const noexcept { return record; }
-};
-
-using Records = std::vector<Slot, detail::MappedAllocator<Slot>>;
+using Slot = KeyOrder::Slot;
+using Records = KeyOrder::Records;
+constexpr int kPositionBits = KeyOrder::kIndexBits;
 
 // Sorts `records` by rank, stably, least significant digit first, through
 // `spare` (as long as `records`); returns the one that holds the result.
@@ -266,16 +258,31 @@ void permute(JsonObject::iterator first, Slot* destination, std::size_t lo, std:
     }
 }
 
-// Sorts `count` entries by key, equal keys in arrival order: records of
-// (the varying bits among the 8 bytes after the keys' shared prefix, the
-// arrival position) are radix-sorted, records of equal ranks then by their
-// whole keys (a small object's all at once), and each entry is moved to its
-// place. `count` fits in the records' position bits.
-void sort_by_key(JsonObject::iterator first, std::size_t count) {
+// Sorts `count` entries by key, equal keys in arrival order, each entry
+// moved to its place once. Returns whether two keys are equal.
+bool sort_by_key(JsonObject::iterator first, std::size_t count) {
+    KeyOrder order(
+        count,
+        [](const void* entries, std::size_t i) { return static_cast<const JsonObject::value_type*>(entries)[i].first.view(); },
+        &*first);
+    const bool equal_keys = order.equal_keys();
+    Records destination = std::move(order).places();
+    permute(first, destination.data(), 0, count);
+    return equal_keys;
+}
+
+}  // namespace
+
+// Records of (the varying bits among the 8 bytes after the keys' shared
+// prefix, the index) are radix-sorted, then records of equal ranks by their
+// whole keys (a small set's all at once). Equal keys have equal ranks, so
+// only runs of equal ranks can hold them: a large set of distinct keys is
+// not compared again.
+KeyOrder::KeyOrder(std::size_t count, KeyAt key_at, const void* keys) {
     constexpr std::size_t kSmall = 64;
-    constexpr Record kPosition = (Record{1} << kPositionBits) - 1;
-    const auto key = [first](std::size_t i) { return first[static_cast<std::ptrdiff_t>(i)].first.view(); };
-    const Spread spread = spread_of(first, count);
+    constexpr Record kPosition = kIndex;
+    const auto key = [key_at, keys](std::size_t i) { return key_at(keys, i); };
+    const Spread spread = spread_of(key, count);
     const Squeeze squeeze(count <= kSmall ? 0 : spread.varying);
     const int dropped = std::max(squeeze.bits() - kPositionBits, 0);
     // Large buffers are mapped, so that their pages go back once sorted.
@@ -293,18 +300,24 @@ void sort_by_key(JsonObject::iterator first, std::size_t count) {
     for (auto run = sorted.begin(); run != sorted.end();) {
         const auto run_end =
             std::find_if(run + 1, sorted.end(), [run](Record r) { return (r ^ *run) > kPosition; });
-        if (run_end - run > 1) std::sort(run, run_end, by_key);
+        if (run_end - run > 1) {
+            std::sort(run, run_end, by_key);
+            equal_keys_ = equal_keys_ || std::adjacent_find(run, run_end, [&key](Record a, Record b) {
+                                             return key(a & kPosition) == key(b & kPosition);
+                                         }) != run_end;
+        }
         run = run_end;
     }
-    // The other buffer, free now, takes each entry's destination.
-    Records& destination = &sorted == &records ? spare : records;
-    destination.resize(count);
-    for (std::size_t k = 0; k < count; ++k) destination[sorted[k] & kPosition] = k;
-    sorted = Records(pages);
-    permute(first, destination.data(), 0, count);
+    // The other buffer goes back now.
+    sorted_ = std::move(sorted);
 }
 
-}  // namespace
+KeyOrder::Records KeyOrder::places() && {
+    Records destination(sorted_.size(), sorted_.get_allocator());
+    for (std::size_t k = 0; k < sorted_.size(); ++k) destination[sorted_[k] & kIndex] = k;
+    sorted_ = Records(sorted_.get_allocator());
+    return destination;
+}
 
 JsonObject::JsonObject(std::initializer_list<value_type> entries) : JsonObject(Entries(entries)) {}
 
@@ -320,11 +333,22 @@ JsonObject::iterator JsonObject::sort_keep_last(iterator first, iterator last) {
     const auto not_ascending = [](const value_type& a, const value_type& b) { return !(a.first < b.first); };
     if (std::adjacent_find(first, last, not_ascending) == last) return last;
     const auto count = static_cast<std::size_t>(last - first);
-    if (count <= std::numeric_limits<std::uint32_t>::max()) {
-        sort_by_key(first, count);
+    if (count <= KeyOrder::kMaxCount) {
+        if (!sort_by_key(first, count)) return last;
     } else {
         std::stable_sort(first, last, [](const value_type& a, const value_type& b) { return a.first < b.first; });
     }
+    return keep_last(first, last);
+}
+
+JsonObject JsonObject::from_ordered(Entries&& entries, bool equal_keys) {
+    JsonObject object;
+    object.entries_ = std::move(entries);
+    if (equal_keys) object.entries_.erase(keep_last(object.entries_.begin(), object.entries_.end()), object.entries_.end());
+    return object;
+}
+
+JsonObject::iterator JsonObject::keep_last(iterator first, iterator last) {
     iterator out = first;
     for (iterator it = first; it != last;) {
         iterator run_end = std::next(it);

@@ -11,6 +11,7 @@
 
 #include "convert_engine/json/arena.hpp"
 #include "convert_engine/json/compact_string.hpp"
+#include "convert_engine/json/mapped_allocator.hpp"
 
 namespace convert_engine::notebook {
 
@@ -34,6 +35,10 @@ public:
     // Takes entries in any order, repeats allowed.
     explicit JsonObject(Entries&& entries);
     explicit JsonObject(const Entries& entries);
+    // Takes entries already in the order of their keys, equal keys in the
+    // order they came (as a KeyOrder places them); `equal_keys` says whether
+    // any key is repeated.
+    static JsonObject from_ordered(Entries&& entries, bool equal_keys);
 
     // Defined below JsonValue, which they need complete.
     iterator begin() noexcept;
@@ -57,8 +62,42 @@ private:
     // entries that remain once the last of equal keys is kept, moved to the
     // front.
     static iterator sort_keep_last(iterator first, iterator last);
+    // The same for entries already in order.
+    static iterator keep_last(iterator first, iterator last);
 
     Entries entries_;
+};
+
+// The ascending order of `count` keys, the i-th given by key_at(keys, i),
+// equal keys in the order of their indices: order[place] is the index of
+// the key that goes to that place.
+class KeyOrder {
+public:
+    using KeyAt = std::string_view (*)(const void* keys, std::size_t i);
+    static constexpr std::size_t kMaxCount = 0xFFFFFFFF;
+
+    // A record: the rank of a key above its index.
+    struct Slot {
+        std::uint64_t record;
+        Slot() noexcept {}  // left unset: each buffer is written in full before it is read
+        Slot(std::uint64_t r) noexcept : record(r) {}
+        operator std::uint64_t() const noexcept { return record; }
+    };
+    using Records = std::vector<Slot, detail::MappedAllocator<Slot>>;
+    static constexpr int kIndexBits = 32;
+    static constexpr std::uint64_t kIndex = (std::uint64_t{1} << kIndexBits) - 1;
+
+    // `count` is at most kMaxCount.
+    KeyOrder(std::size_t count, KeyAt key_at, const void* keys);
+
+    std::size_t operator[](std::size_t place) const noexcept { return sorted_[place] & kIndex; }
+    bool equal_keys() const noexcept { return equal_keys_; }
+    // For each index, the place of its key; the order is used up.
+    Records places() &&;
+
+private:
+    Records sorted_;
+    bool equal_keys_ = false;
 };
 
 // An array or object inside a JsonValue, held apart so that a value takes

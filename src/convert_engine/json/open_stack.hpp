@@ -53,6 +53,7 @@ public:
     }
 
     std::size_t size() const noexcept { return size_; }
+    const T& operator[](std::size_t index) const noexcept { return const_cast<OpenStack*>(this)->item(index); }
 
     template <class... Args>
     void push(Args&&... args) {
@@ -91,13 +92,44 @@ public:
             const std::size_t bytes = (end - index) * sizeof(T);
             std::memcpy(to, static_cast<const void*>(blocks_[b].items + (index - start)), bytes);
             to += bytes;
-            // A block that holds no item now is released, unless it is the
-            // first or one barely filled, kept ready for the next pushes so
-            // a stack that hovers at a block's edge does not allocate on
-            // every push.
-            if (b != 0 && index == start && end - start > kFirstBlock) release(b);
+            release_drained(b, index, end);
             index = end;
         }
+        popped(mark);
+    }
+
+    // The same, the k-th item into dest[k] being the one at mark + order[k]
+    // (`order` a permutation of 0 .. size() - mark - 1).
+    template <class Order>
+    void take_ordered(std::size_t mark, T* dest, const Order& order) {
+        // The items are fetched ahead of their turn: the order jumps all
+        // over the stack.
+        constexpr std::size_t kAhead = 16;
+        const std::size_t count = size_ - mark;
+        for (std::size_t k = 0; k < count; ++k) {
+            if (k + kAhead < count) __builtin_prefetch(&item(mark + order[k + kAhead]));
+            std::memcpy(static_cast<void*>(dest + k), static_cast<const void*>(&item(mark + order[k])), sizeof(T));
+        }
+        for (std::size_t index = mark; index < size_;) {
+            const std::size_t b = block_of(index);
+            const std::size_t end = std::min(size_, start_of(b) + capacity_of(b));
+            release_drained(b, index, end);
+            index = end;
+        }
+        popped(mark);
+    }
+
+private:
+    // Block b, whose items from `index` to `end` were just taken: a block
+    // that holds no item now is released, unless it is the first or one
+    // barely filled, kept ready for the next pushes so a stack that hovers at
+    // a block's edge does not allocate on every push.
+    void release_drained(std::size_t b, std::size_t index, std::size_t end) noexcept {
+        const std::size_t start = start_of(b);
+        if (b != 0 && index == start && end - start > kFirstBlock) release(b);
+    }
+    // The items from `mark` to the top are gone.
+    void popped(std::size_t mark) noexcept {
         if (blocks_.size() > 1) {
             while (blocks_.back().items == nullptr) blocks_.pop_back();
         }
@@ -111,7 +143,6 @@ public:
         }
     }
 
-private:
     struct Block {
         T* items = nullptr;
     };

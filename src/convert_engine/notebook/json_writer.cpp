@@ -141,9 +141,11 @@ public:
 
     // Entries of a map into an object that is already open.
     void append_entries(bool& first, const JsonObject& entries) {
-        for (const auto& [k, v] : entries) {
-            key(first, k);
-            value(v);
+        const auto end = entries.end();
+        for (auto it = entries.begin(); it != end; ++it) {
+            if (end - it > kFetchAhead) fetch(it[kFetchAhead]);
+            key(first, it->first);
+            value(it->second);
         }
     }
 
@@ -152,6 +154,15 @@ public:
     }
 
 private:
+    // Entries are in key order, and a large object's keys and strings were
+    // read from all over the text; those of a later entry are asked for
+    // ahead of their turn, so that their loads from memory overlap.
+    static constexpr std::ptrdiff_t kFetchAhead = 8;
+    static void fetch(const JsonObject::value_type& entry) noexcept {
+        __builtin_prefetch(entry.first.data());
+        if (const CompactString* text = entry.second.as_string()) __builtin_prefetch(text->data());
+    }
+
     // Writes the separator and line break, leaving room for `extra` bytes
     // more; returns the cursor after them.
     char* separate(bool& first, std::size_t extra) {
