@@ -101,8 +101,8 @@ std::size_t count_lines(std::string_view s) {
 void check_text_result(const cv::TextResult& result, const char* what, const std::string& expected) {
     if (!result.ok()) fail(what, result.error().display());
     check(valid_utf8(result.value()), "conversion result is not valid UTF-8", what);
-    if (result.value() != expected) {
-        fail(what, "---- expected:\n" + expected + "\n---- got:\n" + result.value());
+    if (std::string_view(result.value()) != expected) {
+        fail(what, "---- expected:\n" + expected + "\n---- got:\n" + std::string(result.value()));
     }
 }
 
@@ -203,7 +203,7 @@ std::string expected_bundle(const nb::JsonObject& bundle) {
     // The image data sits inside an attribute value, so it is escaped too.
     if (const auto* png = string_at("image/png")) return "<img src=\"data:image/png;base64," + escape(*png) + "\" />";
     if (const auto* svg = string_at("image/svg+xml")) return std::string(*svg);
-    std::string json;
+    convert_engine::Text json;
     nb::append_json_value_pretty(json, nb::JsonValue(bundle));
     return "<pre>" + escape(json) + "</pre>";
 }
@@ -233,7 +233,8 @@ void check_render_records(const nb::Notebook& notebook) {
         check(data.is_code == (cell.cell_type == nb::CellType::Code), "from_cell: is_code");
         check(data.is_markdown == (cell.cell_type == nb::CellType::Markdown), "from_cell: is_markdown");
         check(data.is_raw == (cell.cell_type == nb::CellType::Raw), "from_cell: is_raw");
-        check(data.source_escaped == escape(cell.source.text), "from_cell: source_escaped", data.source_escaped);
+        check(std::string_view(data.source_escaped) == escape(cell.source.text), "from_cell: source_escaped",
+              data.source_escaped);
         check(data.source_escaped == cv::html_escape(cell.source.text), "html_escape differs from from_cell");
         const bool counted = cell.execution_count && cell.execution_count->is_u64();
         check(data.execution_count.has_value() == counted, "from_cell: execution_count presence");
@@ -243,10 +244,12 @@ void check_render_records(const nb::Notebook& notebook) {
         }
         check(data.outputs.size() == cell.outputs.size(), "from_cell: output count");
         for (std::size_t i = 0; i < data.outputs.size(); ++i) {
-            const std::string& html = data.outputs[i].html;
+            const std::string_view html = data.outputs[i].html;
             check(valid_utf8(html), "output fragment is not valid UTF-8", html);
             const std::string expected = expected_fragment(cell.outputs[i]);
-            if (html != expected) fail("output fragment differs", "---- expected:\n" + expected + "\n---- got:\n" + html);
+            if (html != expected) {
+                fail("output fragment differs", "---- expected:\n" + expected + "\n---- got:\n" + std::string(html));
+            }
         }
     }
 }
@@ -281,7 +284,7 @@ void check_strip(const nb::Notebook& notebook) {
 void check_round_trip(const nb::Notebook& notebook) {
     const auto first = nb::to_vec_pretty(notebook);
     if (!first.ok()) fail("to_vec_pretty failed", first.error().display());
-    const std::string& text1 = first.value();
+    const std::string text1(first.value());
     check(valid_utf8(text1), "to_vec_pretty result is not valid UTF-8");
     check(text1.empty() || text1.back() == '}', "to_vec_pretty: text does not end with the closing brace");
 
@@ -296,9 +299,9 @@ void check_round_trip(const nb::Notebook& notebook) {
     }
     const auto second = nb::to_vec_pretty(reread.value());
     if (!second.ok()) fail("to_vec_pretty failed on the re-read notebook", second.error().display());
-    if (second.value() != text1) {
+    if (std::string_view(second.value()) != text1) {
         fail("round trip changed the written text",
-             "---- first:\n" + text1 + "\n---- second:\n" + second.value());
+             "---- first:\n" + text1 + "\n---- second:\n" + std::string(second.value()));
     }
     check(reread.value() == notebook, "round trip changed the document", text1);
 }

@@ -8,11 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "convert_engine/text.hpp"
 #include "convert_engine/text_scan.hpp"
 
 namespace convert_engine {
 
-// A raw write cursor over the end of a std::string. Writers ask for room once
+// A raw write cursor over the end of a Text. Writers ask for room once
 // per token or string, then write through the pointer with no further checks.
 // The string is kept sized a little past the cursor (its new bytes are
 // zero-filled by the string, so the filled span grows in cache-sized steps
@@ -24,7 +25,7 @@ public:
     // writers store whole 16-byte blocks and 8-byte sequences.
     static constexpr std::size_t kSlack = 32;
 
-    explicit TextOutput(std::string& out) noexcept : out_(out), cur_(out.data() + out.size()), end_(cur_) {}
+    explicit TextOutput(Text& out) noexcept : out_(out), cur_(out.data() + out.size()), end_(cur_) {}
     TextOutput(const TextOutput&) = delete;
     TextOutput& operator=(const TextOutput&) = delete;
 
@@ -72,7 +73,7 @@ private:
         if (out_.capacity() - used < n) {
             if (exact) {
                 // reserve() would round up to twice the old capacity.
-                std::string bigger;
+                Text bigger(out_.get_allocator());
                 bigger.reserve(used + n);
                 bigger.append(out_);
                 out_.swap(bigger);
@@ -85,7 +86,7 @@ private:
         end_ = out_.data() + out_.size();
     }
 
-    std::string& out_;
+    Text& out_;
     char* cur_;
     char* end_;
 };

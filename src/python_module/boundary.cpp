@@ -21,13 +21,17 @@ PyObject* raise_fault(const char* message, const std::source_location* where) {
 PyRef new_str(std::string_view text) {
     PyRef str = PyRef::steal(str_from_utf8(text));
     if (!str) {
-        if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
-            throw Raised::fetch();
-        }
-        PyErr_Print();
-        throw Fault("Python API call failed");
+        str_failure();
     }
     return str;
+}
+
+void str_failure() {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        throw Raised::fetch();
+    }
+    PyErr_Print();
+    throw Fault("Python API call failed");
 }
 
 }  // namespace python_module

@@ -54,5 +54,7 @@ PyObject* run_entry(Body&& body) noexcept {
 // the interpreter's MemoryError as Raised, like every other exhaustion of
 // a call; any other failure to make it is printed and the call faults.
 PyRef new_str(std::string_view text);
+// Throws as new_str() does for a str the interpreter failed to make.
+[[noreturn]] void str_failure();
 
 }  // namespace python_module

@@ -26,7 +26,7 @@ Outcome<Converted> text_or_failure(convert_engine::Result<T, convert_engine::err
 }  // namespace
 
 Outcome<Converted> convert_text(std::string_view notebook_text, std::string_view format,
-                                const std::optional<std::string>& title) {
+                                const std::optional<std::string>& title, std::pmr::memory_resource* result_memory) {
     // Strip drops the outputs of code cells, and Markdown and the script
     // never show them: only the page needs them. Only strip writes metadata
     // back.
@@ -48,14 +48,14 @@ Outcome<Converted> convert_text(std::string_view notebook_text, std::string_view
         return text_or_failure(converters::to_html(document, page_title), "HTML conversion failed: ");
     }
     if (format == "markdown") {
-        return text_or_failure(converters::to_markdown(document), "Markdown conversion failed: ");
+        return text_or_failure(converters::to_markdown(document, result_memory), "Markdown conversion failed: ");
     }
     if (format == "python") {
-        return text_or_failure(converters::to_python(document), "Python conversion failed: ");
+        return text_or_failure(converters::to_python(document, result_memory), "Python conversion failed: ");
     }
     if (format == "strip") {
         // The document is not needed afterwards: strip it in place.
-        auto written = notebook::to_vec_pretty(converters::strip_outputs(std::move(document)));
+        auto written = notebook::to_vec_pretty(converters::strip_outputs(std::move(document)), result_memory);
         if (!written) {
             return Failure::value_error("JSON serialization failed: " + written.error().display());
         }

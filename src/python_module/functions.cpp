@@ -4,6 +4,7 @@
 #include "python_module/boundary.hpp"
 #include "python_module/dispatch.hpp"
 #include "python_module/file_reading.hpp"
+#include "python_module/utf8_str.hpp"
 
 namespace python_module {
 
@@ -80,15 +81,18 @@ Outcome<CallArguments> call_arguments(const Signature& signature, PyObject* cons
     return CallArguments{first.value(), format.value(), std::move(title).value()};
 }
 
-// The str of a converted text, made once the notebook is let go.
-Outcome<PyRef> str_outcome(Outcome<Converted> converted) {
+// Converts, then makes the str of the converted text once the notebook is
+// let go. A long text is written in the storage of its str.
+Outcome<PyRef> converted_str(std::string_view notebook_text, const CallArguments& call) {
+    StrMemory memory;
+    Outcome<Converted> converted = convert_text(notebook_text, call.format, call.title, &memory);
     if (!converted) {
         return std::move(converted).error();
     }
     if (auto* page = std::get_if<PyRef>(&converted.value())) {
         return std::move(*page);
     }
-    return new_str(std::get<std::string>(converted.value()));
+    return memory.str_of(std::move(std::get<convert_engine::Text>(converted.value())));
 }
 
 PyObject* convert_notebook(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -102,7 +106,7 @@ PyObject* convert_notebook(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
         if (!text) {
             return Failure::value_error("Failed to read file: " + text.error().reason);
         }
-        return str_outcome(convert_text(text.value(), call.format, call.title));
+        return converted_str(text.value(), call);
     });
 }
 
@@ -113,7 +117,7 @@ PyObject* convert_notebook_from_json(PyObject*, PyObject* const* args, Py_ssize_
             return std::move(arguments).error();
         }
         const CallArguments& call = arguments.value();
-        return str_outcome(convert_text(call.first, call.format, call.title));
+        return converted_str(call.first, call);
     });
 }
 

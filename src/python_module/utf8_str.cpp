@@ -7,6 +7,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "python_module/boundary.hpp"
 #include "python_module/utf8.hpp"
 
 namespace python_module {
@@ -163,6 +164,72 @@ void* str_data(PyObject* str) noexcept { return PyUnicode_DATA(str); }
 #pragma GCC diagnostic pop
 
 }  // namespace
+
+// ---- StrMemory -------------------------------------------------------------
+
+StrMemory::~StrMemory() {
+    for (PyObject* str : strs_) Py_DECREF(str);
+}
+
+void* StrMemory::do_allocate(std::size_t bytes, std::size_t alignment) {
+    if (bytes < kStrBlock || alignment > alignof(std::max_align_t)) {
+        return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+    }
+    // Room for bytes - 1 characters and the terminator: the text's own
+    // capacity and terminator.
+    strs_.reserve(strs_.size() + 1);
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(bytes - 1), 0x7F);
+    if (str == nullptr) {
+        PyErr_Clear();
+        throw std::bad_alloc();
+    }
+    strs_.push_back(str);
+    return str_data(str);
+}
+
+void StrMemory::do_deallocate(void* block, std::size_t bytes, std::size_t alignment) {
+    for (auto it = strs_.begin(); it != strs_.end(); ++it) {
+        if (str_data(*it) == block) {
+            PyObject* str = *it;
+            strs_.erase(it);
+            Py_DECREF(str);
+            return;
+        }
+    }
+    std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+}
+
+PyObject* StrMemory::str_at(const void* block) const noexcept {
+    for (PyObject* str : strs_) {
+        if (str_data(str) == block) return str;
+    }
+    return nullptr;
+}
+
+PyRef StrMemory::str_of(convert_engine::Text&& text) {
+    PyRef result;
+    Py_ssize_t length = 0;
+    {
+        const convert_engine::Text owned(std::move(text));
+        const auto* data = reinterpret_cast<const unsigned char*>(owned.data());
+        PyObject* block = str_at(owned.data());
+        if (block == nullptr || ascii_prefix(data, owned.size()) != owned.size()) {
+            return new_str(owned);
+        }
+        // Held past the text, whose end gives its block back.
+        result = PyRef::borrow(block);
+        length = static_cast<Py_ssize_t>(owned.size());
+    }
+    // The only reference now, so the str may still change in place. A
+    // failed resize leaves it as it was.
+    PyObject* str = result.release();
+    const int resized = PyUnicode_Resize(&str, length);
+    PyRef cut = PyRef::steal(str);
+    if (resized < 0) {
+        str_failure();
+    }
+    return cut;
+}
 
 PyObject* str_from_utf8(std::string_view text) {
     const auto* data = reinterpret_cast<const unsigned char*>(text.data());

@@ -16,7 +16,7 @@ TEST(HtmlFragments, Escape) {
         {"&amp; >>", "&amp;amp; &gt;&gt;"},
         {"\t\r\x1b[31m\u00e9", "\t\r\x1b[31m\u00e9"},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(html_escape(in), out);
+    for (const auto& [in, out] : cases) EXPECT_EQ(std::string_view(html_escape(in)), out);
 }
 
 TEST(HtmlFragments, Bundles) {
@@ -35,9 +35,9 @@ TEST(HtmlFragments, Bundles) {
         {{}, "<pre>{}</pre>"},
     };
     for (const auto& [bundle, html] : cases) {
-        EXPECT_EQ(render_display_data(bundle), html);
+        EXPECT_EQ(std::string_view(render_display_data(bundle)), html);
         // A display data output is its bundle's fragment, nothing added.
-        EXPECT_EQ(OutputRenderData::from_output({CellOutput::DisplayData{bundle, {}}}).html, html);
+        EXPECT_EQ(std::string_view(OutputRenderData::from_output({CellOutput::DisplayData{bundle, {}}}).html), html);
     }
 }
 
@@ -56,7 +56,7 @@ TEST(HtmlFragments, Outputs) {
         {{CellOutput::Error{"E", "v", {"\x1b[0;31m<1>", ""}}},
          "<div class=\"output-error\"><strong>E</strong>: v<pre>\x1b[0;31m&lt;1&gt;\n</pre></div>"},
     };
-    for (const auto& [output, html] : cases) EXPECT_EQ(OutputRenderData::from_output(output).html, html);
+    for (const auto& [output, html] : cases) EXPECT_EQ(std::string_view(OutputRenderData::from_output(output).html), html);
 }
 
 TEST(HtmlFragments, CellRecord) {

@@ -48,7 +48,7 @@ TEST(TextConversions, Markdown) {
         {{{R, "raw text"}, {R, ""}, {M, "m"}}, lang("R"), "```raw\nraw text\n```\n\n```raw\n```\n\nm"},
         {{{M, " \n\u00a0\u3000# T  i\u00a0t"}, {M, "end \u0085\n"}}, {}, "# T  i\u00a0t\n\nend"},
     };
-    for (const auto& c : cases) EXPECT_EQ(to_markdown(make(c)).value(), c.text);
+    for (const auto& c : cases) EXPECT_EQ(std::string_view(to_markdown(make(c)).value()), c.text);
 }
 
 TEST(TextConversions, PythonScript) {
@@ -74,7 +74,7 @@ TEST(TextConversions, PythonScript) {
          {},
          "\n\n# " + std::string(15, 'y') + "\n# " + std::string(16, 'z')},
     };
-    for (const auto& c : cases) EXPECT_EQ(to_python(make(c)).value(), head + c.text);
+    for (const auto& c : cases) EXPECT_EQ(std::string_view(to_python(make(c)).value()), head + c.text);
 }
 
 TEST(TextConversions, TrimsUnicodeWhiteSpace) {

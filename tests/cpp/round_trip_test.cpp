@@ -22,7 +22,7 @@ TEST(RoundTrip, EverySampleNotebook) {
         file << in.rdbuf();
         const auto first = parse_notebook(file.str());
         ASSERT_TRUE(first.ok()) << first.error().display();
-        const std::string text = to_vec_pretty(first.value()).value();
+        const convert_engine::Text text = to_vec_pretty(first.value()).value();
         const auto second = parse_notebook(text);
         ASSERT_TRUE(second.ok()) << second.error().display();
         EXPECT_EQ(second.value(), first.value());

@@ -24,19 +24,21 @@ constexpr Special kSpecials[] = {
 };
 
 std::string json_string(std::string_view text) {
-    std::string out;
+    convert_engine::Text out;
     notebook::append_json_value_pretty(out, notebook::JsonValue(std::string(text)));
-    return out;
+    return std::string(out);
 }
+
+std::string html_escaped(std::string_view text) { return std::string(converters::html_escape(text)); }
 
 // A bundle with no text/plain, image/png or image/svg+xml string is shown as
 // its escaped JSON; that text is escaped while it is written, which has to
 // equal escaping the JSON text afterwards.
 void expect_bundle_json_escaped(const std::string& text) {
     const notebook::JsonObject bundle{{"text/plain", notebook::JsonArray{text}}, {text, nullptr}};
-    std::string json;
+    convert_engine::Text json;
     notebook::append_json_object_pretty(json, bundle);
-    ASSERT_EQ(converters::render_display_data(bundle), "<pre>" + converters::html_escape(json) + "</pre>");
+    ASSERT_EQ(std::string(converters::render_display_data(bundle)), "<pre>" + html_escaped(json) + "</pre>");
 }
 
 // Plain text of `n` bytes that neither escaping touches, varied so that a
@@ -62,7 +64,7 @@ TEST(TextOutput, SpecialAtEveryOffset) {
                 text[at] = s.byte;
                 const std::string head = base.substr(0, at), tail = base.substr(at + 1);
                 ASSERT_EQ(json_string(text), '"' + head + std::string(s.json) + tail + '"') << n << ' ' << at;
-                ASSERT_EQ(converters::html_escape(text), head + std::string(s.html) + tail) << n << ' ' << at;
+                ASSERT_EQ(html_escaped(text), head + std::string(s.html) + tail) << n << ' ' << at;
                 ASSERT_EQ(escaped_size<HtmlEscaping>(text), head.size() + s.html.size() + tail.size());
                 expect_bundle_json_escaped(text);
             }
@@ -81,7 +83,7 @@ TEST(TextOutput, RunsOfSpecials) {
                 json += plain(before) + '"';
                 html += plain(before);
                 ASSERT_EQ(json_string(text), json) << run << ' ' << before;
-                ASSERT_EQ(converters::html_escape(text), html) << run << ' ' << before;
+                ASSERT_EQ(html_escaped(text), html) << run << ' ' << before;
                 ASSERT_EQ(escaped_size<HtmlEscaping>(text), html.size());
                 expect_bundle_json_escaped(text);
             }
@@ -95,23 +97,23 @@ TEST(TextOutput, RunsOfSpecials) {
 TEST(TextOutput, GrowsWithoutLosingText) {
     const std::string_view words[] = {"x", "", "a <longer> piece of text\n", std::string_view("\0z\"", 3)};
     for (const std::size_t reserve : {0u, 10u, 1000u, 1u << 20}) {
-        std::string out = "kept:";
+        convert_engine::Text out = "kept:";
         out.reserve(reserve);
-        std::string expected = out;
+        std::string expected(out);
         TextOutput cursor(out);
         for (std::size_t i = 0; i < 30000; ++i) {
             const std::string_view w = words[i % 4];
             switch (i % 3) {
                 case 0: cursor.put(w), expected += w; break;
-                case 1: put_escaped<HtmlEscaping>(cursor, w), expected += converters::html_escape(w); break;
+                case 1: put_escaped<HtmlEscaping>(cursor, w), expected += html_escaped(w); break;
                 case 2:
                     put_escaped<HtmlEscaping>(cursor, w, escaped_size<HtmlEscaping>(w));
-                    expected += converters::html_escape(w);
+                    expected += html_escaped(w);
                     break;
             }
         }
         cursor.finish();
-        ASSERT_EQ(out, expected) << reserve;
+        ASSERT_EQ(std::string_view(out), expected) << reserve;
     }
 }
 
@@ -123,7 +125,7 @@ TEST(TextOutput, FragmentsKeepNoSpareCapacity) {
             std::string text = plain(n);
             for (std::size_t i = 0; marks == Marks::Every7 && i < n; i += 7) text[i] = '<';
             if (marks == Marks::LastOnly && n != 0) text.back() = '<';
-            const std::string escaped = converters::html_escape(text);
+            const convert_engine::Text escaped = converters::html_escape(text);
             EXPECT_LE(escaped.capacity(), escaped.size() + 2 * TextOutput::kSlack) << n;
             const auto output =
                 converters::OutputRenderData::from_output({notebook::CellOutput::Stream{"stdout", {text}}});

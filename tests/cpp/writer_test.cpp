@@ -11,9 +11,9 @@ using namespace convert_engine::notebook;
 namespace {
 
 std::string pretty(const JsonValue& value) {
-    std::string out;
+    convert_engine::Text out;
     append_json_value_pretty(out, value);
-    return out;
+    return std::string(out);
 }
 
 // The text without line breaks and indents, for checking key orders.
@@ -61,15 +61,15 @@ TEST(JsonWriter, ContainerLayout) {
 
 TEST(JsonWriter, Notebooks) {
     Notebook nb{{}, 4, 5, {}};
-    EXPECT_EQ(to_vec_pretty(nb).value(), kHead + "  \"cells\": []\n}");
+    EXPECT_EQ(std::string_view(to_vec_pretty(nb).value()), kHead + "  \"cells\": []\n}");
     nb.cells.push_back(Cell{CellType::Markdown, {"ab"}, {}, {}, {}, {}});
-    EXPECT_EQ(to_vec_pretty(nb).value(),
+    EXPECT_EQ(std::string_view(to_vec_pretty(nb).value()),
               kHead + "  \"cells\": [\n    {\n      \"cell_type\": \"markdown\",\n      \"source\": \"ab\",\n"
                       "      \"metadata\": {},\n      \"id\": null,\n      \"execution_count\": null,\n"
                       "      \"outputs\": []\n    }\n  ]\n}");
     // The named metadata keys first, then the other keys in order.
     nb = {{KernelInfo{"k"}, LanguageInfo{"py", "3", JsonObject{}, std::nullopt, "m"}, {{"zz", 1.0}, {"Aa", "x"}}}, 0, 1, {}};
-    EXPECT_EQ(flat(to_vec_pretty(nb).value()),
+    EXPECT_EQ(flat(std::string(to_vec_pretty(nb).value())),
               R"({"metadata": {"kernelInfo": {"name": "k"},"languageInfo": {"name": "py","version": "3",)"
               R"("codemirrorMode": {},"fileExtension": null,"mimetype": "m"},"Aa": "x","zz": 1.0},)"
               R"("nbformat": 0,"nbformat_minor": 1,"cells": []})");
@@ -90,7 +90,7 @@ TEST(JsonWriter, OutputRecords) {
     };
     for (const auto& [output, text] : cases) {
         Notebook nb{{}, 4, 5, {Cell{CellType::Code, {"s"}, {}, "i", JsonValue(2.0), {output}}}};
-        EXPECT_EQ(flat(to_vec_pretty(nb).value()),
+        EXPECT_EQ(flat(std::string(to_vec_pretty(nb).value())),
                   flat(kHead) + R"("cells": [{"cell_type": "code","source": "s","metadata": {},"id": "i",)"
                                 R"("execution_count": 2.0,"outputs": [)" + text + "]}]}");
     }

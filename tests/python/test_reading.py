@@ -260,6 +260,10 @@ RESULT_TEXTS = [
     "😀" * 20 + "é",
     "plain ASCII" * 7,
     "é—😀" * 9,
+    # Long enough to be written straight into the storage of its str.
+    *("x" * (65_536 + d) + ch for d in (-40, -1, 0, 1) for ch in ("", "é", "😀")),
+    "é" + "x" * 200_000,
+    "x" * 100_000 + "—" + "x" * 100_000,
 ]
 
 
@@ -271,7 +275,9 @@ def test_results_keep_every_character(qc, text):
     notebook = json.dumps({"cells": [cell], "metadata": {}, "nbformat": 4, "nbformat_minor": 5})
     markdown = qc.convert_notebook_from_json(notebook, "markdown", None)
     stripped = qc.convert_notebook_from_json(notebook, "strip", None)
+    script = qc.convert_notebook_from_json(notebook, "python", None)
     # Equality also holds the str to its narrowest form: a wider one with
     # the same characters compares unequal.
     assert markdown == text
+    assert script[script.index("\n\n") + 2:] == "# " + text
     assert json.loads(stripped)["cells"][0]["source"] == text

@@ -25,7 +25,7 @@ const notebook::CompactString* string_entry(const JsonObject& bundle, std::strin
 // Most texts hold nothing to escape (base64 image data, most output): the
 // string is sized for that and the text copied while it is scanned. A byte
 // to escape stops the copy; the rest is measured and escaped after it.
-void append_escaped_between(std::string& html, std::string_view head, std::string_view text, std::string_view tail) {
+void append_escaped_between(Text& html, std::string_view head, std::string_view text, std::string_view tail) {
     html.reserve(html.size() + head.size() + text.size() + tail.size());
     TextOutput out(html);
     out.put(head);
@@ -50,7 +50,7 @@ void append_escaped_between(std::string& html, std::string_view head, std::strin
     out.finish();
 }
 
-void append_display_data(std::string& out, const JsonObject& bundle) {
+void append_display_data(Text& out, const JsonObject& bundle) {
     if (const auto* text = string_entry(bundle, "text/plain")) {
         append_escaped_between(out, "<pre>", *text, "</pre>");
     } else if (const auto* png = string_entry(bundle, "image/png")) {
@@ -68,22 +68,22 @@ void append_display_data(std::string& out, const JsonObject& bundle) {
 
 }  // namespace
 
-void append_html_escaped(std::string& out, std::string_view text) { append_escaped_between(out, "", text, ""); }
+void append_html_escaped(Text& out, std::string_view text) { append_escaped_between(out, "", text, ""); }
 
-std::string html_escape(std::string_view text) {
-    std::string out;
+Text html_escape(std::string_view text) {
+    Text out;
     append_html_escaped(out, text);
     return out;
 }
 
-std::string render_display_data(const JsonObject& bundle) {
-    std::string out;
+Text render_display_data(const JsonObject& bundle) {
+    Text out;
     append_display_data(out, bundle);
     return out;
 }
 
 OutputRenderData OutputRenderData::from_output(const CellOutput& output) {
-    std::string html;
+    Text html;
     std::visit(
         [&html](const auto& o) {
             using T = std::decay_t<decltype(o)>;

@@ -7,19 +7,20 @@
 #include <vector>
 
 #include "convert_engine/notebook/model.hpp"
+#include "convert_engine/text.hpp"
 
 namespace convert_engine::converters {
 
 // Replaces & < > " by their entities; everything else is copied.
-std::string html_escape(std::string_view text);
-void append_html_escaped(std::string& out, std::string_view text);
+Text html_escape(std::string_view text);
+void append_html_escaped(Text& out, std::string_view text);
 
 // The fragment of one MIME bundle: text/plain, else image/png, else
 // image/svg+xml (string values only), else the bundle as escaped pretty JSON.
-std::string render_display_data(const notebook::JsonObject& bundle);
+Text render_display_data(const notebook::JsonObject& bundle);
 
 struct OutputRenderData {
-    std::string html;
+    Text html;
     static OutputRenderData from_output(const notebook::CellOutput& output);
 };
 
@@ -29,7 +30,7 @@ struct CellRenderData {
     bool is_markdown = false;
     bool is_raw = false;
     std::string_view type_label;  // "Code", "Markdown" or "Raw" (static text)
-    std::string source_escaped;
+    Text source_escaped;
     // Present only when the cell's count is a JSON unsigned integer.
     std::optional<std::uint64_t> execution_count;
     std::vector<OutputRenderData> outputs;

@@ -10,7 +10,7 @@ using notebook::CellType;
 
 // Appends a fenced block: opening fence with its info text, the body, a line
 // feed when the body does not end in one, the closing fence and a blank line.
-void append_fenced(std::string& out, std::string_view info, std::string_view body) {
+void append_fenced(Text& out, std::string_view info, std::string_view body) {
     out += "```";
     out += info;
     out.push_back('\n');
@@ -21,13 +21,13 @@ void append_fenced(std::string& out, std::string_view info, std::string_view bod
 
 }  // namespace
 
-TextResult to_markdown(const notebook::Notebook& notebook) {
+TextResult to_markdown(const notebook::Notebook& notebook, std::pmr::memory_resource* memory) {
     const auto& language = notebook.metadata.languageInfo;
     const std::string_view fence_language = language ? std::string_view(language->name) : "python";
 
     std::size_t size = 0;
     for (const auto& cell : notebook.cells) size += cell.source.text.size() + fence_language.size() + 16;
-    std::string out;
+    Text out(memory);
     out.reserve(size);
 
     for (const auto& cell : notebook.cells) {

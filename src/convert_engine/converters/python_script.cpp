@@ -35,7 +35,7 @@ void warn_skipped_raw_cell() {
 // Each line of a markdown source as "# " and the line, joined with line
 // feeds; a line's own "\r\n" or "\n" ending is dropped. An empty source has
 // no lines; a source ending in a line feed has no empty line after it.
-void append_comment_lines(std::string& out, std::string_view source) {
+void append_comment_lines(Text& out, std::string_view source) {
     const char* s = source.data();
     const std::size_t n = source.size();
     if (n == 0) return;
@@ -93,10 +93,10 @@ void append_comment_lines(std::string& out, std::string_view source) {
 
 }  // namespace
 
-TextResult to_python(const notebook::Notebook& notebook) {
+TextResult to_python(const notebook::Notebook& notebook, std::pmr::memory_resource* memory) {
     std::size_t size = 128;
     for (const auto& cell : notebook.cells) size += cell.source.text.size() + cell.source.text.size() / 8 + 4;
-    std::string out;
+    Text out(memory);
     out.reserve(size);
 
     out += "# -*- coding: utf-8 -*-\n# Converted from Jupyter notebook\n\n";

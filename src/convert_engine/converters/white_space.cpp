@@ -60,7 +60,7 @@ std::string_view trim_white_space(std::string_view text) noexcept {
     return text.substr(begin, end - begin);
 }
 
-void trim_white_space_in_place(std::string& text) {
+void trim_white_space_in_place(Text& text) {
     const std::string_view kept = trim_white_space(text);
     const auto begin = static_cast<std::size_t>(kept.data() - text.data());
     text.resize(begin + kept.size());

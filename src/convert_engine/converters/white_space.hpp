@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "convert_engine/text.hpp"
+
 namespace convert_engine::converters {
 
 // The span of `text` without the Unicode White_Space characters at either
@@ -11,6 +13,6 @@ namespace convert_engine::converters {
 std::string_view trim_white_space(std::string_view text) noexcept;
 
 // The same trimming done in place on an owned text.
-void trim_white_space_in_place(std::string& text);
+void trim_white_space_in_place(Text& text);
 
 }  // namespace convert_engine::converters

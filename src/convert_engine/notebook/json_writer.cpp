@@ -45,7 +45,7 @@ struct JsonInHtml {
 template <class Spelling>
 class PrettyWriter {
 public:
-    explicit PrettyWriter(std::string& out) : out_(out) {}
+    explicit PrettyWriter(Text& out) : out_(out) {}
 
     void finish() noexcept { out_.finish(); }
 
@@ -370,8 +370,8 @@ std::size_t estimate_size(const Notebook& notebook) {
 
 }  // namespace
 
-Result<std::string, JsonError> to_vec_pretty(const Notebook& notebook) {
-    std::string out;
+Result<Text, JsonError> to_vec_pretty(const Notebook& notebook, std::pmr::memory_resource* memory) {
+    Text out(memory);
     out.reserve(estimate_size(notebook));
     NotebookWriter writer(out);
     serialize(writer, notebook);
@@ -379,19 +379,19 @@ Result<std::string, JsonError> to_vec_pretty(const Notebook& notebook) {
     return out;
 }
 
-void append_json_value_pretty(std::string& out, const JsonValue& value) {
+void append_json_value_pretty(Text& out, const JsonValue& value) {
     PrettyWriter<PlainJson> writer(out);
     writer.value(value);
     writer.finish();
 }
 
-void append_json_object_pretty(std::string& out, const JsonObject& object) {
+void append_json_object_pretty(Text& out, const JsonObject& object) {
     PrettyWriter<PlainJson> writer(out);
     writer.object(object);
     writer.finish();
 }
 
-void append_json_object_pretty_html(std::string& out, const JsonObject& object) {
+void append_json_object_pretty_html(Text& out, const JsonObject& object) {
     // Sized from the first guess, so a large bundle is not copied and its
     // pages first touched over and over while doubling its way up.
     out.reserve(out.size() + object_size(object));
