@@ -280,4 +280,10 @@ def test_results_keep_every_character(qc, text):
     # the same characters compares unequal.
     assert markdown == text
     assert script[script.index("\n\n") + 2:] == "# " + text
+    # The same text as an output's fragment of the page.
+    output = {"output_type": "stream", "name": "stdout", "text": text}
+    cell = {"cell_type": "code", "metadata": {}, "source": "", "execution_count": None, "outputs": [output]}
+    notebook = json.dumps({"cells": [cell], "metadata": {}, "nbformat": 4, "nbformat_minor": 5})
+    page = qc.convert_notebook_from_json(notebook, "html", None)
+    assert f'<pre class="stream-stdout">{text}</pre>' in page
     assert json.loads(stripped)["cells"][0]["source"] == text

@@ -82,8 +82,8 @@ Text render_display_data(const JsonObject& bundle) {
     return out;
 }
 
-OutputRenderData OutputRenderData::from_output(const CellOutput& output) {
-    Text html;
+OutputRenderData OutputRenderData::from_output(const CellOutput& output, std::pmr::memory_resource* memory) {
+    Text html(memory);
     std::visit(
         [&html](const auto& o) {
             using T = std::decay_t<decltype(o)>;

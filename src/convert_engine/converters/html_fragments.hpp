@@ -21,7 +21,9 @@ Text render_display_data(const notebook::JsonObject& bundle);
 
 struct OutputRenderData {
     Text html;
-    static OutputRenderData from_output(const notebook::CellOutput& output);
+    // The fragment in memory from `memory`.
+    static OutputRenderData from_output(const notebook::CellOutput& output,
+                                        std::pmr::memory_resource* memory = default_text_memory());
 };
 
 // The per-cell record handed to the page template.

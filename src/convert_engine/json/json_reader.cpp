@@ -877,15 +877,16 @@ void JsonReader::read_entry(CompactString&& key) {
 
 JsonObject JsonReader::take_entries(std::size_t mark) {
     const std::size_t count = open_entries_.size() - mark;
-    const bool in_order = count < kOrderOnTake || count > KeyOrder::kMaxCount || entries_ascending(mark);
-    // Made at their number at once, then filled.
-    JsonObject::Entries entries(count, ArenaAllocator<JsonObject::value_type>(arena_));
-    if (in_order) {
+    if (count < kOrderOnTake || count > KeyOrder::kMaxCount || entries_ascending(mark)) {
+        // Made at their number at once, then filled.
+        JsonObject::Entries entries(count, ArenaAllocator<JsonObject::value_type>(arena_));
         open_entries_.take(mark, entries.data());
         return JsonObject(std::move(entries));
     }
     // A large object out of order: its entries go from the stack straight
     // to their places, instead of being copied out and then moved about.
+    // The order is found before the object's storage is made, so that the
+    // sort's second buffer is gone by then.
     struct Keys {
         const OpenStack<JsonObject::value_type>* stack;
         std::size_t mark;
@@ -897,6 +898,7 @@ JsonObject JsonReader::take_entries(std::size_t mark) {
             return (*k.stack)[k.mark + i].first.view();
         },
         &keys);
+    JsonObject::Entries entries(count, ArenaAllocator<JsonObject::value_type>(arena_));
     open_entries_.take_ordered(mark, entries.data(), order);
     return JsonObject::from_ordered(std::move(entries), order.equal_keys());
 }

@@ -18,6 +18,7 @@
 #include "python_module/page/page_template.hpp"
 #include "python_module/py_ref.hpp"
 #include "python_module/raised.hpp"
+#include "python_module/utf8_str.hpp"
 
 namespace python_module::page {
 
@@ -121,6 +122,9 @@ template <class Build>
 PyObject* slot_result(Build&& build) noexcept {
     try {
         return build().release();
+    } catch (Raised& raised) {
+        raised.restore();
+        return nullptr;
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& failure) {
@@ -184,9 +188,14 @@ PyObject* output_at(PyObject* self, Py_ssize_t index) noexcept {
         const auto* cells = reinterpret_cast<const OutputSequence*>(self)->cells;
         const auto* page = reinterpret_cast<const CellSequence*>(cells)->page;
         PyRef record = PyRef::steal(PyDict_New());
-        const auto& output = cell.outputs[static_cast<std::size_t>(index)];
-        if (!record ||
-            !set_item(record.get(), page->keys[Html], str_from(converters::OutputRenderData::from_output(output).html))) {
+        if (!record) {
+            return PyRef();
+        }
+        // A long fragment is written in the storage of its str.
+        StrMemory memory;
+        auto fragment =
+            converters::OutputRenderData::from_output(cell.outputs[static_cast<std::size_t>(index)], &memory);
+        if (!set_item(record.get(), page->keys[Html], memory.str_of(std::move(fragment.html)))) {
             return PyRef();
         }
         return record;
