@@ -1,5 +1,6 @@
 #include "python_module/utf8_str.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -172,7 +173,7 @@ StrMemory::~StrMemory() {
 }
 
 void* StrMemory::do_allocate(std::size_t bytes, std::size_t alignment) {
-    if (bytes < kStrBlock || alignment > alignof(std::max_align_t)) {
+    if (bytes < kStrBlock || alignment != alignof(char)) {
         return std::pmr::new_delete_resource()->allocate(bytes, alignment);
     }
     // Room for bytes - 1 characters and the terminator: the text's own
@@ -188,22 +189,18 @@ void* StrMemory::do_allocate(std::size_t bytes, std::size_t alignment) {
 }
 
 void StrMemory::do_deallocate(void* block, std::size_t bytes, std::size_t alignment) {
-    for (auto it = strs_.begin(); it != strs_.end(); ++it) {
-        if (str_data(*it) == block) {
-            PyObject* str = *it;
-            strs_.erase(it);
-            Py_DECREF(str);
-            return;
-        }
+    PyObject* str = str_at(block);
+    if (str == nullptr) {
+        std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+        return;
     }
-    std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+    strs_.erase(std::find(strs_.begin(), strs_.end(), str));
+    Py_DECREF(str);
 }
 
 PyObject* StrMemory::str_at(const void* block) const noexcept {
-    for (PyObject* str : strs_) {
-        if (str_data(str) == block) return str;
-    }
-    return nullptr;
+    const auto it = std::find_if(strs_.begin(), strs_.end(), [block](PyObject* str) { return str_data(str) == block; });
+    return it == strs_.end() ? nullptr : *it;
 }
 
 PyRef StrMemory::str_of(convert_engine::Text&& text) {
