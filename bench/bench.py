@@ -374,6 +374,9 @@ def _status_kib(field_name: str) -> int:
     raise RuntimeError(f"{field_name} not in /proc/self/status")
 
 
+# Fresh interpreters per size of a shape, the least of them taken.
+SHAPE_DRAWS = 5
+
 # More than any last-level cache of the machines this runs on.
 CACHE_SCRUB_BYTES = 256 << 20
 
@@ -498,12 +501,13 @@ def measure_shapes(quick: bool) -> list[ShapeRow]:
                 # Every call is a fresh interpreter's first, at both sizes:
                 # later calls at n would find the heap warm where those at
                 # 10n, above the mmap threshold, pay first-touch page faults
-                # every time. The least of three at each size: the load of a
-                # shared machine only ever adds to a call's time. The sizes
-                # take turns, so that a slow spell of the machine (they can
-                # last seconds) falls on both alike.
+                # every time. The least of five at each size: the load of a
+                # shared machine only ever adds to a call's time, and its slow
+                # spells (they can last seconds) took three draws of one size
+                # at once often enough to swing a growth by 1.5x. The sizes
+                # take turns, so that a spell falls on both alike.
                 small, large = [], []
-                for _ in range(3):
+                for _ in range(SHAPE_DRAWS):
                     small.append(run_child(fmt, paths[n]))
                     large.append(run_child(fmt, paths[10 * n]))
                 time_n = min(child["call_s"] for child in small)
