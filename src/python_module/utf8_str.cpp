@@ -174,7 +174,7 @@ StrMemory::~StrMemory() {
 
 void* StrMemory::do_allocate(std::size_t bytes, std::size_t alignment) {
     if (bytes < kStrBlock || alignment != alignof(char)) {
-        return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+        return convert_engine::default_text_memory()->allocate(bytes, alignment);
     }
     // Room for bytes - 1 characters and the terminator: the text's own
     // capacity and terminator.
@@ -191,7 +191,7 @@ void* StrMemory::do_allocate(std::size_t bytes, std::size_t alignment) {
 void StrMemory::do_deallocate(void* block, std::size_t bytes, std::size_t alignment) {
     PyObject* str = str_at(block);
     if (str == nullptr) {
-        std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+        convert_engine::default_text_memory()->deallocate(block, bytes, alignment);
         return;
     }
     strs_.erase(std::find(strs_.begin(), strs_.end(), str));
