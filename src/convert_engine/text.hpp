@@ -21,11 +21,11 @@ private:
         if (alignment > __STDCPP_DEFAULT_NEW_ALIGNMENT__) return ::operator new(bytes, std::align_val_t(alignment));
         return ::operator new(bytes);
     }
-    void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override {
+    void do_deallocate(void* block, std::size_t, std::size_t alignment) override {
         if (alignment > __STDCPP_DEFAULT_NEW_ALIGNMENT__) {
-            ::operator delete(block, bytes, std::align_val_t(alignment));
+            ::operator delete(block, std::align_val_t(alignment));
         } else {
-            ::operator delete(block, bytes);
+            ::operator delete(block);
         }
     }
     bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
