@@ -53,7 +53,7 @@ public:
     }
 
     std::size_t size() const noexcept { return size_; }
-    const T& operator[](std::size_t index) const noexcept { return const_cast<OpenStack*>(this)->item(index); }
+    const T& operator[](std::size_t index) const noexcept { return item(index); }
 
     template <class... Args>
     void push(Args&&... args) {
@@ -155,7 +155,9 @@ private:
     }
     static std::size_t capacity_of(std::size_t block) noexcept { return block == 0 ? kFirstBlock : kBlock; }
 
-    T& item(std::size_t index) noexcept {
+    // The stack owns its items through the blocks' pointers, so this serves
+    // the const members too.
+    T& item(std::size_t index) const noexcept {
         const std::size_t b = block_of(index);
         return blocks_[b].items[index - start_of(b)];
     }
