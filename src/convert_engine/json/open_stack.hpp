@@ -27,9 +27,8 @@ inline constexpr bool kRelocatable<JsonObject::value_type> = true;
 
 // The entries (or elements) of every container being read, the innermost
 // on top. It grows by blocks instead of by doubling, so it never holds its
-// items twice while growing, and a container taken off the top is copied out
-// block by block, each block released once drained: a huge container is at
-// no point held both here and in its own storage.
+// items twice while growing, and a container taken off the top gives back
+// the blocks it alone filled as soon as it has left them.
 //
 // The first block is small and lives on the heap for the whole read. The
 // others are mapped from the system one by one and unmapped when released,
@@ -92,10 +91,9 @@ public:
             const std::size_t bytes = (end - index) * sizeof(T);
             std::memcpy(to, static_cast<const void*>(blocks_[b].items + (index - start)), bytes);
             to += bytes;
-            release_drained(b, index, end);
             index = end;
         }
-        popped(mark);
+        pop_taken(mark);
     }
 
     // The same, the k-th item into dest[k] being the one at mark + order[k]
@@ -110,26 +108,22 @@ public:
             if (k + kAhead < count) __builtin_prefetch(&item(mark + order[k + kAhead]));
             std::memcpy(static_cast<void*>(dest + k), static_cast<const void*>(&item(mark + order[k])), sizeof(T));
         }
-        for (std::size_t index = mark; index < size_;) {
-            const std::size_t b = block_of(index);
-            const std::size_t end = std::min(size_, start_of(b) + capacity_of(b));
-            release_drained(b, index, end);
-            index = end;
-        }
-        popped(mark);
+        pop_taken(mark);
     }
 
 private:
-    // Block b, whose items from `index` to `end` were just taken: a block
-    // that holds no item now is released, unless it is the first or one
-    // barely filled, kept ready for the next pushes so a stack that hovers at
-    // a block's edge does not allocate on every push.
-    void release_drained(std::size_t b, std::size_t index, std::size_t end) noexcept {
-        const std::size_t start = start_of(b);
-        if (b != 0 && index == start && end - start > kFirstBlock) release(b);
-    }
-    // The items from `mark` to the top are gone.
-    void popped(std::size_t mark) noexcept {
+    // The items from `mark` to the top have been taken: each block that holds
+    // none now is released, unless it is the first or one barely filled,
+    // kept ready for the next pushes so a stack that hovers at a block's edge
+    // does not allocate on every push.
+    void pop_taken(std::size_t mark) noexcept {
+        for (std::size_t index = mark; index < size_;) {
+            const std::size_t b = block_of(index);
+            const std::size_t start = start_of(b);
+            const std::size_t end = std::min(size_, start + capacity_of(b));
+            if (b != 0 && index == start && end - start > kFirstBlock) release(b);
+            index = end;
+        }
         if (blocks_.size() > 1) {
             while (blocks_.back().items == nullptr) blocks_.pop_back();
         }
