@@ -1,8 +1,9 @@
 # The extension module quorvelin_convert and the HTML page target.
 find_package(Python 3.9 REQUIRED COMPONENTS Interpreter Development.Module)
 
-# The page is rendered by Jinja2 through the CPython API, so it sits on the
-# binding's side and builds with the Python headers, apart from the engine.
+# The page is rendered by minijinja through its Python binding and the CPython
+# API, so it sits on the binding's side and builds with the Python headers,
+# apart from the engine.
 add_library(python_module_page STATIC src/python_module/page/html_page.cpp)
 target_include_directories(python_module_page PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(python_module_page PUBLIC convert_engine Python::Module PRIVATE qc_warnings)

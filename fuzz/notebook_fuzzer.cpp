@@ -246,6 +246,9 @@ void check_render_records(const nb::Notebook& notebook) {
         for (std::size_t i = 0; i < data.outputs.size(); ++i) {
             const std::string_view html = data.outputs[i].html;
             check(valid_utf8(html), "output fragment is not valid UTF-8", html);
+            const auto size = cv::fragment_size(cell.outputs[i]);
+            check(size ? *size == html.size() && !cv::shown_as_json(cell.outputs[i]) : cv::shown_as_json(cell.outputs[i]),
+                  "fragment_size differs from the fragment", html);
             const std::string expected = expected_fragment(cell.outputs[i]);
             if (html != expected) {
                 fail("output fragment differs", "---- expected:\n" + expected + "\n---- got:\n" + std::string(html));

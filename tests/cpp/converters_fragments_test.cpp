@@ -37,7 +37,12 @@ TEST(HtmlFragments, Bundles) {
     for (const auto& [bundle, html] : cases) {
         EXPECT_EQ(std::string_view(render_display_data(bundle)), html);
         // A display data output is its bundle's fragment, nothing added.
-        EXPECT_EQ(std::string_view(OutputRenderData::from_output({CellOutput::DisplayData{bundle, {}}}).html), html);
+        const CellOutput output{CellOutput::DisplayData{bundle, {}}};
+        EXPECT_EQ(std::string_view(OutputRenderData::from_output(output).html), html);
+        // The page sizes every fragment but the bundles shown as JSON before writing it.
+        const bool json = html.starts_with("<pre>{");
+        EXPECT_EQ(shown_as_json(output), json) << html;
+        EXPECT_EQ(fragment_size(output), json ? std::nullopt : std::optional<std::size_t>(html.size())) << html;
     }
 }
 
@@ -51,12 +56,24 @@ TEST(HtmlFragments, Outputs) {
         {{CellOutput::ExecuteResult{5, text42, {}}}, "<pre>Out[5]: </pre><pre>42</pre>"},
         {{CellOutput::ExecuteResult{0, text42, {}}}, "<pre>Out[0]: </pre><pre>42</pre>"},
         {{CellOutput::ExecuteResult{std::nullopt, text42, {}}}, "<pre>Out: </pre><pre>42</pre>"},
+        {{CellOutput::ExecuteResult{4294967295u, {{"text/plain", "<&>\""}}, {}}},
+         "<pre>Out[4294967295]: </pre><pre>&lt;&amp;&gt;&quot;</pre>"},
+        {{CellOutput::Error{"", "", {}}}, "<div class=\"output-error\"><strong></strong>: <pre></pre></div>"},
         {{CellOutput::Error{"ValueError", "x < 0", {"a", "b"}}},
          "<div class=\"output-error\"><strong>ValueError</strong>: x &lt; 0<pre>a\nb</pre></div>"},
         {{CellOutput::Error{"E", "v", {"\x1b[0;31m<1>", ""}}},
          "<div class=\"output-error\"><strong>E</strong>: v<pre>\x1b[0;31m&lt;1&gt;\n</pre></div>"},
     };
-    for (const auto& [output, html] : cases) EXPECT_EQ(std::string_view(OutputRenderData::from_output(output).html), html);
+    for (const auto& [output, html] : cases) {
+        EXPECT_EQ(std::string_view(OutputRenderData::from_output(output).html), html);
+        EXPECT_EQ(fragment_size(output), html.size()) << html;
+        EXPECT_FALSE(shown_as_json(output)) << html;
+    }
+    const CellOutput json{CellOutput::ExecuteResult{1, {{"k", nullptr}}, {}}};
+    EXPECT_EQ(std::string_view(OutputRenderData::from_output(json).html),
+              "<pre>Out[1]: </pre><pre>{\n  &quot;k&quot;: null\n}</pre>");
+    EXPECT_TRUE(shown_as_json(json));
+    EXPECT_EQ(fragment_size(json), std::nullopt);
 }
 
 TEST(HtmlFragments, CellRecord) {

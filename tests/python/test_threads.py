@@ -1,7 +1,10 @@
+import sys
 import threading
 import time
 
-from conftest import EXAMPLE, FORMATS, SAMPLES
+import pytest
+
+from conftest import EXAMPLE, FORMATS, SAMPLES, code_cell, notebook_text, text_cell
 
 
 def outcome(qc, text, fmt, title):
@@ -40,3 +43,39 @@ def test_threads_give_the_single_thread_results(qc):
         thread.join()
     assert mismatches == []
     assert all(count > 0 for count in rounds)
+
+
+# A call holds the interpreter lock from entry to return. A thread that
+# spins meanwhile gets the lock at most once or twice: when the call runs the
+# engine's Python code that makes its environment, and as the call returns.
+# A call that let other threads in all along (a page rendered by Python
+# code) would hand it over every other switch interval.
+@pytest.mark.parametrize("fmt", FORMATS)
+def test_call_holds_the_interpreter_lock(qc, fmt):
+    outputs = [{"output_type": "stream", "name": "stdout", "text": "1\n"}]
+    text = notebook_text(*[code_cell("x = 1", 1, outputs), text_cell("markdown", "# m")] * 60_000)
+    qc.convert_notebook_from_json(text, fmt, None)  # imports and first-touch memory out of the way
+    gap = sys.getswitchinterval() / 4
+    resumed = []  # when the spinner ran again after waiting
+    stop = threading.Event()
+
+    def spin():
+        last = time.perf_counter()
+        while not stop.is_set():
+            now = time.perf_counter()
+            if now - last > gap:
+                resumed.append(now)
+            last = now
+
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    try:
+        time.sleep(0.05)
+        start = time.perf_counter()
+        qc.convert_notebook_from_json(text, fmt, None)
+        end = time.perf_counter()
+    finally:
+        stop.set()
+        spinner.join()
+    runs = sum(start < when < end for when in resumed)
+    assert runs <= 3, f"{runs} runs of another thread during a call of {end - start:.3f} s"

@@ -5,7 +5,6 @@
 #include <variant>
 
 #include "convert_engine/notebook/json_writer.hpp"
-#include "convert_engine/text_output.hpp"
 
 namespace convert_engine::converters {
 namespace {
@@ -14,6 +13,16 @@ using notebook::CellOutput;
 using notebook::CellType;
 using notebook::JsonObject;
 
+constexpr std::string_view kStdout = "<pre class=\"stream-stdout\">";
+constexpr std::string_view kStderr = "<pre class=\"stream-stderr\">";
+constexpr std::string_view kPre = "<pre>";
+constexpr std::string_view kPreEnd = "</pre>";
+constexpr std::string_view kImage = "<img src=\"data:image/png;base64,";
+constexpr std::string_view kImageEnd = "\" />";
+constexpr std::string_view kErrorName = "<div class=\"output-error\"><strong>";
+constexpr std::string_view kErrorValue = "</strong>: ";
+constexpr std::string_view kErrorEnd = "</pre></div>";
+
 // The string under `key` when the bundle holds one there; any other kind of
 // value counts as absent.
 const notebook::CompactString* string_entry(const JsonObject& bundle, std::string_view key) {
@@ -21,14 +30,124 @@ const notebook::CompactString* string_entry(const JsonObject& bundle, std::strin
     return it == bundle.end() ? nullptr : it->second.as_string();
 }
 
-// Appends `head`, `text` escaped and `tail` to `html`, at the exact size.
-// Most texts hold nothing to escape (base64 image data, most output): the
-// string is sized for that and the text copied while it is scanned. A byte
-// to escape stops the copy; the rest is measured and escaped after it.
+// What a bundle shows when one of its strings is shown: the text between
+// `head` and `tail`, escaped or not.
+struct ShownString {
+    std::string_view head;
+    std::string_view text;
+    std::string_view tail;
+    bool escaped = true;
+};
+
+// text/plain, else image/png, else image/svg+xml; none when the bundle is
+// shown as JSON.
+std::optional<ShownString> shown_string(const JsonObject& bundle) {
+    if (const auto* text = string_entry(bundle, "text/plain")) return ShownString{kPre, *text, kPreEnd};
+    // Escaped because it lands inside an attribute value; base64 text holds
+    // none of the escaped characters and passes unchanged.
+    if (const auto* png = string_entry(bundle, "image/png")) return ShownString{kImage, *png, kImageEnd};
+    if (const auto* svg = string_entry(bundle, "image/svg+xml")) return ShownString{{}, *svg, {}, false};
+    return std::nullopt;
+}
+
+std::size_t shown_size(const ShownString& shown) {
+    const std::size_t text = shown.escaped ? escaped_size<HtmlEscaping>(shown.text) : shown.text.size();
+    return shown.head.size() + text + shown.tail.size();
+}
+
+void put_shown(TextOutput& out, const ShownString& shown) {
+    out.put(shown.head);
+    if (shown.escaped) {
+        put_html_escaped(out, shown.text);
+    } else {
+        out.put(shown.text);
+    }
+    out.put(shown.tail);
+}
+
+// "<pre>Out[N]: </pre>", or "<pre>Out: </pre>" without a count.
+struct ResultLabel {
+    char text[48];
+    std::size_t size;
+    explicit ResultLabel(const std::optional<std::uint32_t>& count) noexcept {
+        constexpr std::string_view open = "<pre>Out[";
+        constexpr std::string_view close = "]: </pre>";
+        if (!count) {
+            constexpr std::string_view bare = "<pre>Out: </pre>";
+            size = bare.copy(text, bare.size());
+            return;
+        }
+        char* at = text + open.copy(text, open.size());
+        at = std::to_chars(at, at + 12, *count).ptr;
+        at += close.copy(at, close.size());
+        size = static_cast<std::size_t>(at - text);
+    }
+    std::string_view view() const noexcept { return {text, size}; }
+};
+
+std::string_view stream_head(const CellOutput::Stream& stream) { return stream.name == "stderr" ? kStderr : kStdout; }
+
+std::size_t error_size(const CellOutput::Error& error) {
+    std::size_t size = kErrorName.size() + escaped_size<HtmlEscaping>(error.ename) + kErrorValue.size() +
+                       escaped_size<HtmlEscaping>(error.evalue) + kPre.size() + kErrorEnd.size();
+    for (const auto& line : error.traceback) size += escaped_size<HtmlEscaping>(line);
+    if (!error.traceback.empty()) size += error.traceback.size() - 1;  // the line feeds between lines
+    return size;
+}
+
+void put_error(TextOutput& out, const CellOutput::Error& error) {
+    out.put(kErrorName);
+    put_escaped<HtmlEscaping>(out, error.ename, escaped_size<HtmlEscaping>(error.ename));
+    out.put(kErrorValue);
+    put_escaped<HtmlEscaping>(out, error.evalue, escaped_size<HtmlEscaping>(error.evalue));
+    out.put(kPre);
+    // Escaping leaves line feeds alone, so escaping line by line equals
+    // escaping the joined traceback.
+    for (std::size_t i = 0; i < error.traceback.size(); ++i) {
+        if (i != 0) out.put('\n');
+        put_escaped<HtmlEscaping>(out, error.traceback[i], escaped_size<HtmlEscaping>(error.traceback[i]));
+    }
+    out.put(kErrorEnd);
+}
+
+// The bundle of a display or a result, for the outputs that have one.
+const JsonObject* bundle_of(const CellOutput& output) {
+    if (const auto* display = std::get_if<CellOutput::DisplayData>(&output.value)) return &display->data;
+    if (const auto* result = std::get_if<CellOutput::ExecuteResult>(&output.value)) return &result->data;
+    return nullptr;
+}
+
+// Appends `head`, `text` escaped and `tail` to `html`, at the exact size
+// when the text holds nothing to escape.
 void append_escaped_between(Text& html, std::string_view head, std::string_view text, std::string_view tail) {
     html.reserve(html.size() + head.size() + text.size() + tail.size());
     TextOutput out(html);
     out.put(head);
+    put_html_escaped(out, text);
+    out.put(tail);
+    out.finish();
+}
+
+void append_display_data(Text& out, const JsonObject& bundle) {
+    if (const auto shown = shown_string(bundle)) {
+        if (shown->escaped) {
+            append_escaped_between(out, shown->head, shown->text, shown->tail);
+        } else {
+            out += shown->text;
+        }
+        return;
+    }
+    out += kPre;
+    notebook::append_json_object_pretty_html(out, bundle);
+    out += kPreEnd;
+}
+
+}  // namespace
+
+// Most texts hold nothing to escape (base64 image data, most output): the
+// text is copied while it is scanned. A byte to escape stops the copy; the
+// rest is measured and escaped after it, with one request for room.
+void put_html_escaped(TextOutput& out, std::string_view text) {
     // In pieces, so that the cursor's zero fill of each stays in the cache.
     constexpr std::size_t kPiece = std::size_t{16} << 10;
     std::size_t plain = 0;
@@ -43,30 +162,10 @@ void append_escaped_between(Text& html, std::string_view head, std::string_view 
     if (plain != text.size()) {
         const std::string_view rest = text.substr(plain);
         const std::size_t size = escaped_size<HtmlEscaping>(rest);
-        out.exact_room(escaped_room(rest, size) + tail.size());
+        out.exact_room(escaped_room(rest, size));
         put_escaped<HtmlEscaping>(out, rest, size);
     }
-    out.put(tail);
-    out.finish();
 }
-
-void append_display_data(Text& out, const JsonObject& bundle) {
-    if (const auto* text = string_entry(bundle, "text/plain")) {
-        append_escaped_between(out, "<pre>", *text, "</pre>");
-    } else if (const auto* png = string_entry(bundle, "image/png")) {
-        // Escaped because it lands inside an attribute value; base64 text
-        // holds none of the escaped characters and passes unchanged.
-        append_escaped_between(out, "<img src=\"data:image/png;base64,", *png, "\" />");
-    } else if (const auto* svg = string_entry(bundle, "image/svg+xml")) {
-        out += svg->view();
-    } else {
-        out += "<pre>";
-        notebook::append_json_object_pretty_html(out, bundle);
-        out += "</pre>";
-    }
-}
-
-}  // namespace
 
 void append_html_escaped(Text& out, std::string_view text) { append_escaped_between(out, "", text, ""); }
 
@@ -82,78 +181,87 @@ Text render_display_data(const JsonObject& bundle) {
     return out;
 }
 
+std::optional<std::size_t> fragment_size(const CellOutput& output) {
+    if (const auto* stream = std::get_if<CellOutput::Stream>(&output.value)) {
+        return stream_head(*stream).size() + escaped_size<HtmlEscaping>(stream->text.text) + kPreEnd.size();
+    }
+    if (const auto* error = std::get_if<CellOutput::Error>(&output.value)) return error_size(*error);
+    const auto shown = shown_string(*bundle_of(output));
+    if (!shown) return std::nullopt;
+    std::size_t size = shown_size(*shown);
+    if (const auto* result = std::get_if<CellOutput::ExecuteResult>(&output.value)) {
+        size += ResultLabel(result->execution_count).size;
+    }
+    return size;
+}
+
+bool shown_as_json(const CellOutput& output) {
+    const JsonObject* bundle = bundle_of(output);
+    return bundle != nullptr && !shown_string(*bundle);
+}
+
+void put_fragment(TextOutput& out, const CellOutput& output) {
+    if (const auto* stream = std::get_if<CellOutput::Stream>(&output.value)) {
+        out.put(stream_head(*stream));
+        put_html_escaped(out, stream->text.text);
+        out.put(kPreEnd);
+        return;
+    }
+    if (const auto* error = std::get_if<CellOutput::Error>(&output.value)) {
+        put_error(out, *error);
+        return;
+    }
+    if (const auto* result = std::get_if<CellOutput::ExecuteResult>(&output.value)) {
+        out.put(ResultLabel(result->execution_count).view());
+    }
+    put_shown(out, *shown_string(*bundle_of(output)));
+}
+
 OutputRenderData OutputRenderData::from_output(const CellOutput& output, std::pmr::memory_resource* memory) {
     Text html(memory);
-    std::visit(
-        [&html](const auto& o) {
-            using T = std::decay_t<decltype(o)>;
-            if constexpr (std::is_same_v<T, CellOutput::Stream>) {
-                append_escaped_between(
-                    html, o.name == "stderr" ? "<pre class=\"stream-stderr\">" : "<pre class=\"stream-stdout\">",
-                    o.text.text, "</pre>");
-            } else if constexpr (std::is_same_v<T, CellOutput::DisplayData>) {
-                append_display_data(html, o.data);
-            } else if constexpr (std::is_same_v<T, CellOutput::ExecuteResult>) {
-                if (o.execution_count) {
-                    char label[32] = "<pre>Out[";
-                    char* end = std::to_chars(label + 9, label + 20, *o.execution_count).ptr;
-                    html.assign(label, end);
-                    html += "]: </pre>";
-                } else {
-                    html = "<pre>Out: </pre>";
-                }
-                append_display_data(html, o.data);
-            } else {
-                std::size_t size = 64 + escaped_size<HtmlEscaping>(o.ename) + escaped_size<HtmlEscaping>(o.evalue);
-                for (const auto& line : o.traceback) size += escaped_size<HtmlEscaping>(line) + 1;
-                html.reserve(size + TextOutput::kSlack);
-                TextOutput out(html);
-                out.put("<div class=\"output-error\"><strong>");
-                put_escaped<HtmlEscaping>(out, o.ename, escaped_size<HtmlEscaping>(o.ename));
-                out.put("</strong>: ");
-                put_escaped<HtmlEscaping>(out, o.evalue, escaped_size<HtmlEscaping>(o.evalue));
-                out.put("<pre>");
-                // Escaping leaves line feeds alone, so escaping line by line
-                // equals escaping the joined traceback.
-                for (std::size_t i = 0; i < o.traceback.size(); ++i) {
-                    if (i != 0) out.put('\n');
-                    put_escaped<HtmlEscaping>(out, o.traceback[i], escaped_size<HtmlEscaping>(o.traceback[i]));
-                }
-                out.put("</pre></div>");
-                out.finish();
-            }
-        },
-        output.value);
+    if (const auto size = fragment_size(output)) {
+        html.reserve(*size + TextOutput::kSlack);
+        TextOutput out(html);
+        put_fragment(out, output);
+        out.finish();
+    } else {
+        if (const auto* result = std::get_if<CellOutput::ExecuteResult>(&output.value)) {
+            html = ResultLabel(result->execution_count).view();
+        }
+        append_display_data(html, *bundle_of(output));
+    }
     return OutputRenderData{std::move(html)};
 }
 
-CellRenderData CellRenderData::from_cell(const notebook::Cell& cell) {
-    CellRenderData data = without_outputs(cell);
-    data.outputs.reserve(cell.outputs.size());
-    for (const auto& output : cell.outputs) data.outputs.push_back(OutputRenderData::from_output(output));
-    return data;
-}
-
-CellRenderData CellRenderData::without_outputs(const notebook::Cell& cell) {
-    CellRenderData data;
-    data.source_escaped = html_escape(cell.source.text);
-    switch (cell.cell_type) {
+std::string_view type_label(CellType type) noexcept {
+    switch (type) {
         case CellType::Code:
-            data.is_code = true;
-            data.type_label = "Code";
-            break;
+            return "Code";
         case CellType::Markdown:
-            data.is_markdown = true;
-            data.type_label = "Markdown";
-            break;
+            return "Markdown";
         case CellType::Raw:
-            data.is_raw = true;
-            data.type_label = "Raw";
             break;
     }
-    // Only an unsigned integer count is shown, and shown whole.
-    if (cell.execution_count && cell.execution_count->is_u64())
-        data.execution_count = std::get<std::uint64_t>(cell.execution_count->value);
+    return "Raw";
+}
+
+std::optional<std::uint64_t> shown_execution_count(const notebook::Cell& cell) noexcept {
+    if (cell.execution_count && cell.execution_count->is_u64()) {
+        return std::get<std::uint64_t>(cell.execution_count->value);
+    }
+    return std::nullopt;
+}
+
+CellRenderData CellRenderData::from_cell(const notebook::Cell& cell) {
+    CellRenderData data;
+    data.source_escaped = html_escape(cell.source.text);
+    data.is_code = cell.cell_type == CellType::Code;
+    data.is_markdown = cell.cell_type == CellType::Markdown;
+    data.is_raw = cell.cell_type == CellType::Raw;
+    data.type_label = convert_engine::converters::type_label(cell.cell_type);
+    data.execution_count = shown_execution_count(cell);
+    data.outputs.reserve(cell.outputs.size());
+    for (const auto& output : cell.outputs) data.outputs.push_back(OutputRenderData::from_output(output));
     return data;
 }
 

@@ -8,16 +8,33 @@
 
 #include "convert_engine/notebook/model.hpp"
 #include "convert_engine/text.hpp"
+#include "convert_engine/text_output.hpp"
 
 namespace convert_engine::converters {
 
 // Replaces & < > " by their entities; everything else is copied.
 Text html_escape(std::string_view text);
 void append_html_escaped(Text& out, std::string_view text);
+void put_html_escaped(TextOutput& out, std::string_view text);
 
 // The fragment of one MIME bundle: text/plain, else image/png, else
 // image/svg+xml (string values only), else the bundle as escaped pretty JSON.
 Text render_display_data(const notebook::JsonObject& bundle);
+
+// The length of an output's fragment when it follows from the texts the
+// fragment shows; none for a bundle shown as JSON, whose length is known
+// only once it is written.
+std::optional<std::size_t> fragment_size(const notebook::CellOutput& output);
+// True for an output whose bundle is shown as JSON, the fragment that
+// fragment_size() cannot tell; a quick test, with no pass over its texts.
+bool shown_as_json(const notebook::CellOutput& output);
+// Writes the fragment of an output whose fragment_size() has a value.
+void put_fragment(TextOutput& out, const notebook::CellOutput& output);
+
+// "Code", "Markdown" or "Raw" (static text).
+std::string_view type_label(notebook::CellType type) noexcept;
+// The count a cell shows: only an unsigned integer count is shown, whole.
+std::optional<std::uint64_t> shown_execution_count(const notebook::Cell& cell) noexcept;
 
 struct OutputRenderData {
     Text html;
@@ -38,8 +55,6 @@ struct CellRenderData {
     std::vector<OutputRenderData> outputs;
 
     static CellRenderData from_cell(const notebook::Cell& cell);
-    // Everything but the outputs, for a reader that makes them one at a time.
-    static CellRenderData without_outputs(const notebook::Cell& cell);
 };
 
 }  // namespace convert_engine::converters

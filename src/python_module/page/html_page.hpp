@@ -10,14 +10,14 @@
 namespace convert_engine::converters {
 
 // The standalone HTML page as a new str, rendered from the embedded page
-// template by Jinja2. It lives beside the binding because it runs Python
-// code: it needs an initialised interpreter and the caller holds the
-// interpreter lock; the page is built as the str the caller returns, never
-// as UTF-8 bytes first. Jinja2's own errors come back as a TemplateRender
-// error; any other exception the interpreter raises meanwhile
-// (KeyboardInterrupt from a signal handler, an ImportError of Jinja2,
-// MemoryError, ...) is thrown as python_module::Raised, to reach the caller
-// unchanged.
+// template by minijinja, through its Python binding: a fresh environment,
+// its template and the records for every call, all dropped before it
+// returns. It lives beside the binding because it calls Python: it needs an
+// initialised interpreter and the caller holds the interpreter lock. The
+// engine's own errors come back as a TemplateRender error; any other
+// exception the interpreter raises meanwhile (KeyboardInterrupt from a
+// signal handler, an ImportError of minijinja, MemoryError, ...) is thrown
+// as python_module::Raised, to reach the caller unchanged.
 Result<python_module::PyRef, error::ConvertError> to_html(const notebook::Notebook& notebook, std::string_view title);
 
 }  // namespace convert_engine::converters
