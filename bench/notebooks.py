@@ -182,26 +182,136 @@ def escapes(n_cells: int = 40) -> str:
     return json.dumps(_notebook(cells), indent=1, ensure_ascii=False)
 
 
+class _Pngs:
+    """Base64 PNG payloads of one size, each a different slice of one pool of
+    random bytes behind the PNG signature: incompressible, as real ones are,
+    and cheap to make by the hundred."""
+
+    def __init__(self, rng: random.Random, base64_bytes: int):
+        self.rng, self.raw = rng, base64_bytes * 3 // 4
+        self.pool = b"\x89PNG\r\n\x1a\n" + rng.randbytes(self.raw * 2)
+
+    def next(self) -> str:
+        start = self.rng.randrange(0, self.raw)
+        return base64.b64encode(self.pool[:8] + self.pool[8 + start: 8 + start + self.raw - 8]).decode("ascii")
+
+
+def _png_output(png: str) -> dict:
+    # Only "image/png" in the bundle, as IPython.display.Image writes it, so
+    # the page embeds the image.
+    return {"data": {"image/png": png}, "metadata": {"image/png": {"width": 640, "height": 480}},
+            "output_type": "display_data"}
+
+
 def image_heavy(total_mb: float = 20.0, per_image_kb: int = 1024) -> str:
     """Code cells whose display_data outputs carry base64 PNG images, about
-    total_mb megabytes of base64 in all. The bundles hold only "image/png", as
-    IPython.display.Image writes them, so the page embeds every image."""
+    total_mb megabytes of base64 in all, with a few stream outputs and
+    markdown cells between them."""
     rng = random.Random(3)
-    raw_per_image = per_image_kb * 1024 * 3 // 4
-    pool = b"\x89PNG\r\n\x1a\n" + rng.randbytes(raw_per_image * 2)
+    pngs = _Pngs(rng, per_image_kb * 1024)
     n_images = max(1, int(total_mb * 1024 * 1024 / (per_image_kb * 1024)))
     cells, count = [], 0
     for i in range(n_images):
-        start = rng.randrange(0, raw_per_image)
-        png = base64.b64encode(pool[:8] + pool[8 + start: 8 + start + raw_per_image - 8]).decode("ascii")
         count += 1
-        outputs = [{"data": {"image/png": png}, "metadata": {"image/png": {"width": 640, "height": 480}},
-                    "output_type": "display_data"}]
+        outputs = [_png_output(pngs.next())]
         if rng.random() < 0.5:
             outputs.insert(0, _stream(rng, 2))
         cells.append(_code_cell(rng, i, count, outputs, 4))
         if i % 5 == 0:
             cells.append(_markdown_cell(rng, i))
+    return json.dumps(_notebook(cells), indent=1, ensure_ascii=False)
+
+
+def images_only(n_images: int, per_image_kb: int, seed: int) -> str:
+    """n_images code cells, each with one display_data output of a base64 PNG
+    of per_image_kb KiB and nothing else: the page is almost all image."""
+    rng = random.Random(seed)
+    pngs = _Pngs(rng, per_image_kb * 1024)
+    cells = [_code_cell(rng, i, i + 1, [_png_output(pngs.next())], 3) for i in range(n_images)]
+    return json.dumps(_notebook(cells), indent=1, ensure_ascii=False)
+
+
+# --------------------------------------------------------------------------- a data-science notebook
+
+_COLUMNS = ("price", "volume", "region", "score", "age", "income", "churn", "clicks")
+
+
+def _frame_repr(rng: random.Random, n_rows: int) -> str:
+    """The text/plain repr of a small pandas DataFrame."""
+    cols = rng.sample(_COLUMNS, rng.randint(3, 4))
+    lines = ["      " + "  ".join(f"{c:>10}" for c in cols)]
+    for r in range(n_rows):
+        lines.append(f"{r:<6}" + "  ".join(f"{rng.gauss(50, 30):10.4f}" for _ in cols))
+    if rng.random() < 0.5:
+        lines.append(f"\n[{n_rows} rows x {len(cols)} columns]")
+    return "\n".join(lines)
+
+
+def _markdown_notes(rng: random.Random) -> str:
+    """Prose between the code: a heading, paragraphs with code spans and a
+    link, and a bulleted or numbered list."""
+    parts = [f"{'#' * rng.randint(1, 3)} {_sentence(rng, rng.randint(3, 6))[:-1]}\n\n"]
+    for _ in range(rng.randint(1, 2)):
+        parts.append(f"{_sentence(rng, rng.randint(5, 10))} Use `df.{rng.choice(_WORDS)}()` on "
+                     f"[{rng.choice(_WORDS)}](https://example.org/{rng.choice(_WORDS)}) data.\n\n")
+    bullet = rng.choice(("- ", "* ", "1. "))
+    parts += [f"{bullet}`{rng.choice(_COLUMNS)}`: {_sentence(rng, rng.randint(4, 9))}\n"
+              for _ in range(rng.randint(1, 3))]
+    return "".join(parts).rstrip("\n")
+
+
+def _traceback(rng: random.Random, column: str) -> list[str]:
+    # IPython colours its tracebacks with ANSI escapes.
+    return [
+        "\x1b[0;31m---------------------------------------------------------------------------\x1b[0m",
+        "\x1b[0;31mKeyError\x1b[0m                                  Traceback (most recent call last)",
+        f"Cell \x1b[0;32mIn[{rng.randint(1, 99)}], line {rng.randint(1, 5)}\x1b[0m\n"
+        f"\x1b[0;32m----> 1\x1b[0m df\x1b[38;5;241m[\x1b[39m\x1b[38;5;124m\"{column}\"\x1b[39m\x1b[38;5;241m]\x1b[39m",
+        f"File \x1b[0;32m/opt/conda/lib/python3.11/site-packages/pandas/core/frame.py:{rng.randint(3000, 4200)}\x1b[0m, "
+        "in \x1b[0;36mDataFrame.__getitem__\x1b[0;34m(self, key)\x1b[0m",
+        f"\x1b[0;31mKeyError\x1b[0m: '{column}'",
+    ]
+
+
+def data_science(n_cells: int = 4000, seed: int = 10) -> str:
+    """A notebook of analysis as people write them (about 2.2 MB at 4,000
+    cells): a block of two dozen cells, markdown notes, code printing
+    progress, DataFrame reprs, a warning, a small plot and an error,
+    repeated with fresh text until n_cells."""
+    rng = random.Random(seed)
+    pngs = _Pngs(rng, 2560)
+    # One letter per cell of the block: m markdown, c code without output,
+    # s stream, f DataFrame, v a value, w a warning and a value, p a plot,
+    # e an error.
+    block = "mcsfmcvmpswmcfsemcvmscfv"
+    cells, count = [], 0
+    for i in range(n_cells):
+        kind = block[i % len(block)]
+        if kind == "m":
+            cells.append({"cell_type": "markdown", "id": f"md-{i:05d}", "metadata": {},
+                          "source": _lines(_markdown_notes(rng))})
+            continue
+        count += 1
+        outputs: list[dict] = []
+        if kind == "s":
+            outputs.append(_stream(rng, rng.randint(1, 3)))
+        elif kind in "fvw":
+            if kind == "w":
+                outputs.append({"name": "stderr", "output_type": "stream", "text": _lines(
+                    f"/tmp/ipykernel_{rng.randint(1000, 9999)}/123.py:3: FutureWarning: {_sentence(rng, 8)}\n"
+                    f"  df = df.groupby(\"{rng.choice(_COLUMNS)}\").mean()\n")})
+            text = _frame_repr(rng, rng.randint(2, 4)) if kind == "f" else f"{rng.random():.6f}"
+            outputs.append({"data": {"text/plain": _lines(text)}, "execution_count": count, "metadata": {},
+                            "output_type": "execute_result"})
+        elif kind == "p":
+            plot = _png_output(pngs.next())
+            plot["data"]["text/plain"] = ["<Figure size 640x480 with 1 Axes>"]
+            outputs.append(plot)
+        elif kind == "e":
+            column = rng.choice(_COLUMNS)
+            outputs.append({"ename": "KeyError", "evalue": f"'{column}'", "output_type": "error",
+                            "traceback": _traceback(rng, column)})
+        cells.append(_code_cell(rng, i, count, outputs, rng.randint(1, 3)))
     return json.dumps(_notebook(cells), indent=1, ensure_ascii=False)
 
 
@@ -236,6 +346,9 @@ CASES = {
     "text-1MB": text_heavy,
     "escapes": escapes,
     "images-20MB": image_heavy,
+    "ds-4000": data_science,
+    "images-30x800KB": lambda: images_only(30, 800, seed=11),
+    "images-300x80KB": lambda: images_only(300, 80, seed=12),
 }
 
 
