@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -25,7 +26,11 @@ public:
     // writers store whole 16-byte blocks and 8-byte sequences.
     static constexpr std::size_t kSlack = 32;
 
-    explicit TextOutput(Text& out) noexcept : out_(out), cur_(out.data() + out.size()), end_(cur_) {}
+    explicit TextOutput(Text& out) noexcept : out_(&out), cur_(out.data() + out.size()), end_(cur_) {}
+    // A cursor over memory of a fixed size, for a text measured before it
+    // is written; it never grows, and a request past its end is a fault
+    // (std::length_error), not an overrun.
+    TextOutput(char* begin, char* end) noexcept : out_(nullptr), cur_(begin), end_(end) {}
     TextOutput(const TextOutput&) = delete;
     TextOutput& operator=(const TextOutput&) = delete;
 
@@ -57,9 +62,12 @@ public:
 
     // Cuts the string to what was written; writing may go on afterwards.
     void finish() noexcept {
-        out_.resize(static_cast<std::size_t>(cur_ - out_.data()));
-        cur_ = end_ = out_.data() + out_.size();
+        if (out_ == nullptr) return;
+        out_->resize(static_cast<std::size_t>(cur_ - out_->data()));
+        cur_ = end_ = out_->data() + out_->size();
     }
+    // Where the next byte goes.
+    char* cursor() const noexcept { return cur_; }
 
 private:
     static constexpr std::size_t kStep = std::size_t{32} << 10;
@@ -68,25 +76,27 @@ private:
     static constexpr std::size_t kFirstCapacity = 256;
 
     void grow(std::size_t n, bool exact = false) {
-        const auto used = static_cast<std::size_t>(cur_ - out_.data());
-        out_.resize(used);  // a reallocation copies only what is written
-        if (out_.capacity() - used < n) {
+        if (out_ == nullptr) throw std::length_error("a text outgrew the room it was measured for");
+        Text& out = *out_;
+        const auto used = static_cast<std::size_t>(cur_ - out.data());
+        out.resize(used);  // a reallocation copies only what is written
+        if (out.capacity() - used < n) {
             if (exact) {
                 // reserve() would round up to twice the old capacity.
-                Text bigger(out_.get_allocator());
+                Text bigger(out.get_allocator());
                 bigger.reserve(used + n);
-                bigger.append(out_);
-                out_.swap(bigger);
+                bigger.append(out);
+                out.swap(bigger);
             } else {
-                out_.reserve(std::max({used + n, 2 * out_.capacity(), kFirstCapacity}));
+                out.reserve(std::max({used + n, 2 * out.capacity(), kFirstCapacity}));
             }
         }
-        out_.resize(std::min(out_.capacity(), used + std::max(n, kStep)));
-        cur_ = out_.data() + used;
-        end_ = out_.data() + out_.size();
+        out.resize(std::min(out.capacity(), used + std::max(n, kStep)));
+        cur_ = out.data() + used;
+        end_ = out.data() + out.size();
     }
 
-    Text& out_;
+    Text* out_;  // null for fixed memory
     char* cur_;
     char* end_;
 };
@@ -329,6 +339,73 @@ std::size_t escaped_size(std::string_view text) noexcept {
         if (entry != 0) size += (entry >> 56) - 1;
     }
     return size;
+}
+
+// The length of a text as written, and whether it is all ASCII.
+struct TextLength {
+    std::size_t size = 0;
+    bool ascii = true;
+    TextLength& operator+=(const TextLength& other) noexcept {
+        size += other.size;
+        ascii = ascii && other.ascii;
+        return *this;
+    }
+};
+
+// The length of a text written as it is.
+inline TextLength plain_length(std::string_view text) noexcept {
+    std::uint64_t bytes = 0;  // every byte seen, or-ed
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        bytes |= word;
+    }
+    for (; i < text.size(); ++i) bytes |= static_cast<unsigned char>(text[i]);
+    return {text.size(), (bytes & 0x8080808080808080U) == 0};
+}
+
+// The length of `text` once HTML-escaped, and whether it is all ASCII, in
+// one pass. A block of 64 bytes with nothing to escape, such as any run of
+// base64 data, costs a few compares.
+inline TextLength html_escaped_length(std::string_view text) noexcept {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t size = n;
+    unsigned high = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    using escape_detail::load16;
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sums = zero;  // two 64-bit lanes
+    __m128i bytes = zero;  // every byte seen, or-ed: its top bit tells of a byte above 0x7F
+    const auto added = [zero](__m128i v) { return _mm_sad_epu8(HtmlEscaping::added(v), zero); };
+    for (; i + 64 <= n; i += 64) {
+        const __m128i a = load16(p + i);
+        const __m128i b = load16(p + i + 16);
+        const __m128i c = load16(p + i + 32);
+        const __m128i d = load16(p + i + 48);
+        bytes = _mm_or_si128(bytes, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
+        if ((html_special_mask(a) | html_special_mask(b) | html_special_mask(c) | html_special_mask(d)) == 0) continue;
+        sums = _mm_add_epi64(sums, _mm_add_epi64(_mm_add_epi64(added(a), added(b)), _mm_add_epi64(added(c), added(d))));
+    }
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = load16(p + i);
+        bytes = _mm_or_si128(bytes, v);
+        sums = _mm_add_epi64(sums, added(v));
+    }
+    std::uint64_t lanes[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), sums);
+    size += static_cast<std::size_t>(lanes[0] + lanes[1]);
+    high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+#endif
+    for (; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        high |= c & 0x80U;
+        const std::uint64_t entry = kHtmlEscapes[c];
+        if (entry != 0) size += (entry >> 56) - 1;
+    }
+    return {size, high == 0};
 }
 
 // The room put_escaped below asks for: a text with nothing to escape is

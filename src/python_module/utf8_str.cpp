@@ -157,14 +157,13 @@ bool decode_into(const unsigned char* data, std::size_t size, Char* out, std::si
     return o == length;
 }
 
-// The characters of a new str. The 3.9 headers spell this as a macro with
-// C casts.
+}  // namespace
+
+// The 3.9 headers spell this as a macro with C casts.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wold-style-cast"
 void* str_data(PyObject* str) noexcept { return PyUnicode_DATA(str); }
 #pragma GCC diagnostic pop
-
-}  // namespace
 
 // ---- StrMemory -------------------------------------------------------------
 
@@ -203,14 +202,14 @@ PyObject* StrMemory::str_at(const void* block) const noexcept {
     return it == strs_.end() ? nullptr : *it;
 }
 
-PyRef StrMemory::str_of(convert_engine::Text&& text) {
+PyRef StrMemory::str_of(convert_engine::Text&& text, bool ascii) {
     PyRef result;
     Py_ssize_t length = 0;
     {
         const convert_engine::Text owned(std::move(text));
         const auto* data = reinterpret_cast<const unsigned char*>(owned.data());
         PyObject* block = str_at(owned.data());
-        if (block == nullptr || ascii_prefix(data, owned.size()) != owned.size()) {
+        if (block == nullptr || (!ascii && ascii_prefix(data, owned.size()) != owned.size())) {
             return new_str(owned);
         }
         // Held past the text, whose end gives its block back.

@@ -20,6 +20,9 @@ namespace python_module {
 // exception set on failure.
 PyObject* str_from_utf8(std::string_view text);
 
+// The characters of a str, for filling one just made.
+void* str_data(PyObject* str) noexcept;
+
 // Memory for a result text in which each large block is the storage of a
 // new str: when the finished text is all ASCII, the str that holds it
 // becomes the result as it stands, cut to the text's length, so a long
@@ -35,7 +38,9 @@ public:
 
     // The str of a text written in this memory, which is let go: its own
     // block when the text is ASCII, else a new str. Throws as new_str().
-    PyRef str_of(convert_engine::Text&& text);
+    // `ascii` tells that the writer knows the text is all ASCII, which saves
+    // looking.
+    PyRef str_of(convert_engine::Text&& text, bool ascii = false);
 
 private:
     // Blocks of at least this many bytes are strs.

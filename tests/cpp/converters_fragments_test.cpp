@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -42,7 +44,11 @@ TEST(HtmlFragments, Bundles) {
         // The page sizes every fragment but the bundles shown as JSON before writing it.
         const bool json = html.starts_with("<pre>{");
         EXPECT_EQ(shown_as_json(output), json) << html;
-        EXPECT_EQ(fragment_size(output), json ? std::nullopt : std::optional<std::size_t>(html.size())) << html;
+        const auto length = fragment_length(output);
+        ASSERT_EQ(length.has_value(), !json) << html;
+        if (length) {
+            EXPECT_EQ(length->size, html.size()) << html;
+        }
     }
 }
 
@@ -59,6 +65,11 @@ TEST(HtmlFragments, Outputs) {
         {{CellOutput::ExecuteResult{4294967295u, {{"text/plain", "<&>\""}}, {}}},
          "<pre>Out[4294967295]: </pre><pre>&lt;&amp;&gt;&quot;</pre>"},
         {{CellOutput::Error{"", "", {}}}, "<div class=\"output-error\"><strong></strong>: <pre></pre></div>"},
+        // Past a block of 64 bytes, an entity and a letter beyond ASCII.
+        {{CellOutput::Stream{"stdout", {std::string(100, 'a') + "&" + std::string(50, 'b') + "\u00e9"}}},
+         "<pre class=\"stream-stdout\">" + std::string(100, 'a') + "&amp;" + std::string(50, 'b') + "\u00e9</pre>"},
+        {{CellOutput::ExecuteResult{std::nullopt, {{"image/svg+xml", "<svg>\u00e9</svg>"}}, {}}},
+         "<pre>Out: </pre><svg>\u00e9</svg>"},
         {{CellOutput::Error{"ValueError", "x < 0", {"a", "b"}}},
          "<div class=\"output-error\"><strong>ValueError</strong>: x &lt; 0<pre>a\nb</pre></div>"},
         {{CellOutput::Error{"E", "v", {"\x1b[0;31m<1>", ""}}},
@@ -66,14 +77,18 @@ TEST(HtmlFragments, Outputs) {
     };
     for (const auto& [output, html] : cases) {
         EXPECT_EQ(std::string_view(OutputRenderData::from_output(output).html), html);
-        EXPECT_EQ(fragment_size(output), html.size()) << html;
+        const auto length = fragment_length(output);
+        ASSERT_TRUE(length.has_value()) << html;
+        EXPECT_EQ(length->size, html.size()) << html;
+        EXPECT_EQ(length->ascii, std::ranges::all_of(html, [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            << html;
         EXPECT_FALSE(shown_as_json(output)) << html;
     }
     const CellOutput json{CellOutput::ExecuteResult{1, {{"k", nullptr}}, {}}};
     EXPECT_EQ(std::string_view(OutputRenderData::from_output(json).html),
               "<pre>Out[1]: </pre><pre>{\n  &quot;k&quot;: null\n}</pre>");
     EXPECT_TRUE(shown_as_json(json));
-    EXPECT_EQ(fragment_size(json), std::nullopt);
+    EXPECT_EQ(fragment_length(json).has_value(), false);
 }
 
 TEST(HtmlFragments, CellRecord) {

@@ -50,9 +50,10 @@ std::optional<ShownString> shown_string(const JsonObject& bundle) {
     return std::nullopt;
 }
 
-std::size_t shown_size(const ShownString& shown) {
-    const std::size_t text = shown.escaped ? escaped_size<HtmlEscaping>(shown.text) : shown.text.size();
-    return shown.head.size() + text + shown.tail.size();
+TextLength shown_length(const ShownString& shown) {
+    TextLength length = shown.escaped ? html_escaped_length(shown.text) : plain_length(shown.text);
+    length.size += shown.head.size() + shown.tail.size();
+    return length;
 }
 
 void put_shown(TextOutput& out, const ShownString& shown) {
@@ -87,12 +88,13 @@ struct ResultLabel {
 
 std::string_view stream_head(const CellOutput::Stream& stream) { return stream.name == "stderr" ? kStderr : kStdout; }
 
-std::size_t error_size(const CellOutput::Error& error) {
-    std::size_t size = kErrorName.size() + escaped_size<HtmlEscaping>(error.ename) + kErrorValue.size() +
-                       escaped_size<HtmlEscaping>(error.evalue) + kPre.size() + kErrorEnd.size();
-    for (const auto& line : error.traceback) size += escaped_size<HtmlEscaping>(line);
-    if (!error.traceback.empty()) size += error.traceback.size() - 1;  // the line feeds between lines
-    return size;
+TextLength error_length(const CellOutput::Error& error) {
+    TextLength length{kErrorName.size() + kErrorValue.size() + kPre.size() + kErrorEnd.size()};
+    length += html_escaped_length(error.ename);
+    length += html_escaped_length(error.evalue);
+    for (const auto& line : error.traceback) length += html_escaped_length(line);
+    if (!error.traceback.empty()) length.size += error.traceback.size() - 1;  // the line feeds between lines
+    return length;
 }
 
 void put_error(TextOutput& out, const CellOutput::Error& error) {
@@ -181,18 +183,20 @@ Text render_display_data(const JsonObject& bundle) {
     return out;
 }
 
-std::optional<std::size_t> fragment_size(const CellOutput& output) {
+std::optional<TextLength> fragment_length(const CellOutput& output) {
     if (const auto* stream = std::get_if<CellOutput::Stream>(&output.value)) {
-        return stream_head(*stream).size() + escaped_size<HtmlEscaping>(stream->text.text) + kPreEnd.size();
+        TextLength length = html_escaped_length(stream->text.text);
+        length.size += stream_head(*stream).size() + kPreEnd.size();
+        return length;
     }
-    if (const auto* error = std::get_if<CellOutput::Error>(&output.value)) return error_size(*error);
+    if (const auto* error = std::get_if<CellOutput::Error>(&output.value)) return error_length(*error);
     const auto shown = shown_string(*bundle_of(output));
     if (!shown) return std::nullopt;
-    std::size_t size = shown_size(*shown);
+    TextLength length = shown_length(*shown);
     if (const auto* result = std::get_if<CellOutput::ExecuteResult>(&output.value)) {
-        size += ResultLabel(result->execution_count).size;
+        length.size += ResultLabel(result->execution_count).size;
     }
-    return size;
+    return length;
 }
 
 bool shown_as_json(const CellOutput& output) {
@@ -219,8 +223,8 @@ void put_fragment(TextOutput& out, const CellOutput& output) {
 
 OutputRenderData OutputRenderData::from_output(const CellOutput& output, std::pmr::memory_resource* memory) {
     Text html(memory);
-    if (const auto size = fragment_size(output)) {
-        html.reserve(*size + TextOutput::kSlack);
+    if (const auto length = fragment_length(output)) {
+        html.reserve(length->size + TextOutput::kSlack);
         TextOutput out(html);
         put_fragment(out, output);
         out.finish();

@@ -21,14 +21,14 @@ void put_html_escaped(TextOutput& out, std::string_view text);
 // image/svg+xml (string values only), else the bundle as escaped pretty JSON.
 Text render_display_data(const notebook::JsonObject& bundle);
 
-// The length of an output's fragment when it follows from the texts the
-// fragment shows; none for a bundle shown as JSON, whose length is known
-// only once it is written.
-std::optional<std::size_t> fragment_size(const notebook::CellOutput& output);
+// The length of an output's fragment (and whether it is all ASCII) when it
+// follows from the texts the fragment shows; none for a bundle shown as
+// JSON, whose length is known only once it is written.
+std::optional<TextLength> fragment_length(const notebook::CellOutput& output);
 // True for an output whose bundle is shown as JSON, the fragment that
-// fragment_size() cannot tell; a quick test, with no pass over its texts.
+// fragment_length() cannot tell; a quick test, with no pass over its texts.
 bool shown_as_json(const notebook::CellOutput& output);
-// Writes the fragment of an output whose fragment_size() has a value.
+// Writes the fragment of an output whose fragment_length() has a value.
 void put_fragment(TextOutput& out, const notebook::CellOutput& output);
 
 // "Code", "Markdown" or "Raw" (static text).

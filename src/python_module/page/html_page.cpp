@@ -60,7 +60,11 @@ PyRef placeholder(Slot slot, std::size_t number) {
     char text[32] = {'\0', static_cast<char>(slot)};
     char* end = std::to_chars(text + 2, text + sizeof text - 1, number).ptr;
     *end++ = '\0';
-    return str_from({text, static_cast<std::size_t>(end - text)});
+    // ASCII: copied in as it is, with nothing to decode.
+    const auto size = static_cast<std::size_t>(end - text);
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(size), 0x7F);
+    if (str != nullptr) std::memcpy(str_data(str), text, size);
+    return PyRef::steal(str);
 }
 
 struct Placeholder {
@@ -98,7 +102,7 @@ constexpr const char* kBareKind = "invalid operation";
 
 class PageCall;
 
-// What the record makers reach their call through. A maker that outlived
+// What the record maker reaches its call through. A maker that outlived
 // its call (were the engine to keep one) would find no call there.
 struct Handle {
     PageCall* call;
@@ -108,11 +112,6 @@ constexpr const char* kHandleName = "quorvelin_convert.page_records";
 void drop_handle(PyObject* capsule) noexcept {
     delete static_cast<Handle*>(PyCapsule_GetPointer(capsule, kHandleName));
 }
-
-// What a maker makes: the record of a cell, by its index, or of an output,
-// by its number over the whole notebook.
-constexpr std::size_t kCells = 0;
-constexpr std::size_t kOutputs = 1;
 
 // ---- one call --------------------------------------------------------------
 
@@ -126,12 +125,13 @@ public:
 
     // The page rendered with placeholders, or the engine's failure.
     convert_engine::Result<PyRef, ConvertError> render();
-    // The page's str, written from the skeleton.
-    PyRef write_page(std::string_view skeleton);
+    // The page's str, written from the skeleton (its UTF-8 form, and
+    // whether that is all ASCII).
+    PyRef write_page(std::string_view skeleton, bool skeleton_ascii);
 
-    // The record of a cell or an output (`kind`) of that number, made when
-    // the engine asks for it; never throws.
-    PyObject* make_record(std::size_t kind, PyObject* number) noexcept;
+    // The record of the cell of that index, made when the engine asks for
+    // it; never throws.
+    PyObject* make_record(PyObject* index) noexcept;
 
 private:
     PyRef outputs(const notebook::Cell& cell, std::size_t index) const;
@@ -142,9 +142,10 @@ private:
     bool names_a_text(const Placeholder& piece) const noexcept;
     template <class Literal, class Piece>
     void walk(std::string_view skeleton, Literal&& literal, Piece&& piece) const;
-    std::size_t piece_size(const Placeholder& piece, std::vector<Text>& json_forms) const;
+    convert_engine::TextLength piece_length(const Placeholder& piece, std::vector<Text>& json_forms) const;
     void put_piece(TextOutput& out, const Placeholder& piece, const std::vector<Text>& json_forms,
                    std::size_t& next_json_form) const;
+    std::size_t write_into(char* begin, char* end, std::string_view skeleton, const std::vector<Text>& json_forms) const;
 
     void keep_failure() noexcept;
     [[noreturn]] void throw_failure();
@@ -154,29 +155,26 @@ private:
     std::vector<const notebook::CellOutput*> outputs_;  // every output, by its number
     std::vector<std::size_t> first_output_;             // by cell: the number of its first output
     PyRef keys_[KeyCount];
-    PyRef labels_[3];  // by cell type
+    PyRef record_of_type_[3];  // by cell type: the fields a cell's type fixes
     Handle* handle_ = nullptr;
-    PyRef cell_maker_;    // the record of a cell, by its index
-    PyRef output_maker_;  // the record of an output, by its number
+    PyRef cell_maker_;  // the record of a cell, by its index
     // The first exception the making of a record raised. The engine stops
     // at it and raises it again, or, in older releases of the binding,
     // passes over it and goes on; either way the call ends with it.
     PyRef failure_type_, failure_value_, failure_traceback_;
 };
 
-template <std::size_t kind>
-PyObject* record_entry(PyObject* capsule, PyObject* number) noexcept {
+PyObject* cell_record_entry(PyObject* capsule, PyObject* index) noexcept {
     auto* handle = static_cast<Handle*>(PyCapsule_GetPointer(capsule, kHandleName));
     if (handle == nullptr) return nullptr;
     if (handle->call == nullptr) {
         PyErr_SetString(PyExc_RuntimeError, "the page's rendering has ended");
         return nullptr;
     }
-    return handle->call->make_record(kind, number);
+    return handle->call->make_record(index);
 }
 
-PyMethodDef cell_record_def = {"cell_record", &record_entry<kCells>, METH_O, nullptr};
-PyMethodDef output_record_def = {"output_record", &record_entry<kOutputs>, METH_O, nullptr};
+PyMethodDef cell_record_def = {"cell_record", &cell_record_entry, METH_O, nullptr};
 
 PageCall::PageCall(const notebook::Notebook& document, std::string_view title) : document_(document), title_(title) {
     first_output_.reserve(document.cells.size());
@@ -189,17 +187,26 @@ PageCall::PageCall(const notebook::Notebook& document, std::string_view title) :
         if (!keys_[k]) throw Raised::fetch();
     }
     for (const auto type : {notebook::CellType::Code, notebook::CellType::Markdown, notebook::CellType::Raw}) {
-        PyRef& label = labels_[static_cast<std::size_t>(type)];
-        label = str_from(converters::type_label(type));
-        if (!label) throw Raised::fetch();
+        PyRef& record = record_of_type_[static_cast<std::size_t>(type)];
+        record = PyRef::steal(PyDict_New());
+        PyRef label = str_from(converters::type_label(type));
+        PyObject* fields[kCellFields] = {
+            type == notebook::CellType::Code ? Py_True : Py_False,
+            type == notebook::CellType::Markdown ? Py_True : Py_False,
+            type == notebook::CellType::Raw ? Py_True : Py_False,
+            label.get(), Py_None, Py_None, Py_None,
+        };
+        if (!record || !label) throw Raised::fetch();
+        for (std::size_t k = 0; k < kCellFields; ++k) {
+            if (PyDict_SetItem(record.get(), keys_[k].get(), fields[k]) < 0) throw Raised::fetch();
+        }
     }
     auto handle = std::make_unique<Handle>(Handle{this});
     PyRef capsule = PyRef::steal(PyCapsule_New(handle.get(), kHandleName, &drop_handle));
     if (!capsule) throw Raised::fetch();
     handle_ = handle.release();
     cell_maker_ = PyRef::steal(PyCFunction_NewEx(&cell_record_def, capsule.get(), nullptr));
-    output_maker_ = PyRef::steal(PyCFunction_NewEx(&output_record_def, capsule.get(), nullptr));
-    if (!cell_maker_ || !output_maker_) throw Raised::fetch();
+    if (!cell_maker_) throw Raised::fetch();
 }
 
 PageCall::~PageCall() { handle_->call = nullptr; }
@@ -207,20 +214,19 @@ PageCall::~PageCall() { handle_->call = nullptr; }
 // ---- the records -----------------------------------------------------------
 
 // `cells` is map() over the cell indexes with a maker of this call's, so
-// the engine holds one cell's record at a time, however long the notebook.
-// (A sequence of a type of our own would not do: the engine asks Python's
-// abstract base classes about any type it does not know, which runs Python
-// code, and lets other threads in, for every such object.)
-
-PyRef map_over(const PyRef& maker, std::size_t first, std::size_t end) {
-    PyRef numbers = PyRef::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyRange_Type), "nn",
-                                                       static_cast<Py_ssize_t>(first), static_cast<Py_ssize_t>(end)));
-    if (!numbers) return numbers;
+// that no list of them is made. (A sequence of a type of our own would not
+// do: the engine asks Python's abstract base classes about any type it does
+// not know, which runs Python code, and lets other threads in, for every
+// such object.)
+PyRef cells_of(const PyRef& maker, std::size_t count) {
+    PyRef indexes =
+        PyRef::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyRange_Type), "n", static_cast<Py_ssize_t>(count)));
+    if (!indexes) return indexes;
     return PyRef::steal(
-        PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyMap_Type), maker.get(), numbers.get(), nullptr));
+        PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyMap_Type), maker.get(), indexes.get(), nullptr));
 }
 
-PyObject* PageCall::make_record(std::size_t kind, PyObject* number) noexcept {
+PyObject* PageCall::make_record(PyObject* index) noexcept {
     if (failure_type_) {
         PyErr_Restore(PyRef::borrow(failure_type_.get()).release(), PyRef::borrow(failure_value_.get()).release(),
                       PyRef::borrow(failure_traceback_.get()).release());
@@ -231,13 +237,11 @@ PyObject* PageCall::make_record(std::size_t kind, PyObject* number) noexcept {
         // A signal handler runs here, so that an interrupt stops a long page
         // rather than wait for its end.
         if (PyErr_CheckSignals() == 0) {
-            const Py_ssize_t index = PyLong_AsSsize_t(number);
-            const std::size_t count = kind == kCells ? document_.cells.size() : outputs_.size();
-            if (index >= 0 && static_cast<std::size_t>(index) < count) {
-                const auto at = static_cast<std::size_t>(index);
-                made = (kind == kCells ? cell_record(at) : output_record(at)).release();
+            const Py_ssize_t at = PyLong_AsSsize_t(index);
+            if (at >= 0 && static_cast<std::size_t>(at) < document_.cells.size()) {
+                made = cell_record(static_cast<std::size_t>(at)).release();
             } else if (!PyErr_Occurred()) {
-                PyErr_SetString(PyExc_IndexError, "record number out of range");
+                PyErr_SetString(PyExc_IndexError, "cell index out of range");
             }
         }
     } catch (Raised& raised) {
@@ -251,22 +255,18 @@ PyObject* PageCall::make_record(std::size_t kind, PyObject* number) noexcept {
     return made;
 }
 
+// A cell's record starts as a copy of the one of its type, which holds the
+// fields that follow from the type; the copy of a dict of that size takes
+// its table whole, where building it would grow it.
 PyRef PageCall::cell_record(std::size_t index) const {
     const notebook::Cell& cell = document_.cells[index];
-    const auto type = cell.cell_type;
-    PyRef values[kCellFields] = {
-        PyRef::borrow(type == notebook::CellType::Code ? Py_True : Py_False),
-        PyRef::borrow(type == notebook::CellType::Markdown ? Py_True : Py_False),
-        PyRef::borrow(type == notebook::CellType::Raw ? Py_True : Py_False),
-        PyRef::borrow(labels_[static_cast<std::size_t>(type)].get()),
-        placeholder(Slot::Source, index),
-        execution_count(cell, index),
-        outputs(cell, index),
-    };
-    PyRef record = PyRef::steal(PyDict_New());
+    PyRef values[] = {placeholder(Slot::Source, index), execution_count(cell, index), outputs(cell, index)};
+    PyRef record = PyRef::steal(PyDict_Copy(record_of_type_[static_cast<std::size_t>(cell.cell_type)].get()));
     if (!record) return record;
-    for (std::size_t k = 0; k < kCellFields; ++k) {
-        if (!values[k] || PyDict_SetItem(record.get(), keys_[k].get(), values[k].get()) < 0) return PyRef();
+    for (std::size_t k = 0; k < std::size(values); ++k) {
+        if (!values[k] || PyDict_SetItem(record.get(), keys_[SourceEscaped + k].get(), values[k].get()) < 0) {
+            return PyRef();
+        }
     }
     return record;
 }
@@ -282,17 +282,14 @@ PyRef PageCall::execution_count(const notebook::Cell& cell, std::size_t index) c
     return PyRef::steal(PyLong_FromUnsignedLongLong(*shown));
 }
 
-// A cell's outputs. Where the engine is a 3.x release, map() over their
-// numbers, like the cells. The 2.x releases that Python 3.9 gets find the
-// truth of an iterator by reading it through, so there they are a tuple of
-// the cell's output records, made with the cell's. An empty tuple, for a
-// cell without outputs, is false in either.
+// A cell's outputs: a tuple of their records, made with the cell's. (The
+// engine keeps every record of a loop until the loop ends, so an iterator
+// would save nothing; and the 2.x releases that Python 3.9 gets find the
+// truth of an iterator by reading it through.) The empty tuple of a cell
+// without outputs is false.
 PyRef PageCall::outputs(const notebook::Cell& cell, std::size_t index) const {
     const std::size_t first = first_output_[index];
     const std::size_t end = first + cell.outputs.size();
-#if PY_VERSION_HEX >= 0x030A0000
-    if (first != end) return map_over(output_maker_, first, end);
-#endif
     PyRef records = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(end - first)));
     for (std::size_t number = first; records && number != end; ++number) {
         PyObject* record = output_record(number).release();
@@ -375,7 +372,7 @@ convert_engine::Result<PyRef, ConvertError> PageCall::render() {
     PyRef arguments = render ? PyRef::steal(PyTuple_Pack(1, name.get())) : PyRef();
     PyRef context = arguments ? PyRef::steal(PyDict_New()) : PyRef();
     PyRef title = context ? placeholder(Slot::Title, 0) : PyRef();
-    PyRef cells = title ? map_over(cell_maker_, 0, document_.cells.size()) : PyRef();
+    PyRef cells = title ? cells_of(cell_maker_, document_.cells.size()) : PyRef();
     if (!cells || PyDict_SetItem(context.get(), keys_[Title].get(), title.get()) < 0 ||
         PyDict_SetItem(context.get(), keys_[Cells].get(), cells.get()) < 0) {
         return engine_failure(engine);
@@ -434,21 +431,21 @@ std::size_t decimal_size(std::uint64_t value) noexcept {
 
 // The length of a placeholder's text. A bundle shown as JSON has its
 // fragment written here, kept for the writing.
-std::size_t PageCall::piece_size(const Placeholder& piece, std::vector<Text>& json_forms) const {
+convert_engine::TextLength PageCall::piece_length(const Placeholder& piece, std::vector<Text>& json_forms) const {
     switch (piece.slot) {
         case Slot::Title:
-            return convert_engine::escaped_size<HtmlEscaping>(title_);
+            return convert_engine::html_escaped_length(title_);
         case Slot::Source:
-            return convert_engine::escaped_size<HtmlEscaping>(document_.cells[piece.number].source.text);
+            return convert_engine::html_escaped_length(document_.cells[piece.number].source.text);
         case Slot::Output:
             break;
         case Slot::Count:
-            return decimal_size(*converters::shown_execution_count(document_.cells[piece.number]));
+            return {decimal_size(*converters::shown_execution_count(document_.cells[piece.number]))};
     }
     const notebook::CellOutput& output = *outputs_[piece.number];
-    if (const auto size = converters::fragment_size(output)) return *size;
+    if (const auto length = converters::fragment_length(output)) return *length;
     json_forms.push_back(converters::OutputRenderData::from_output(output).html);
-    return json_forms.back().size();
+    return convert_engine::plain_length(json_forms.back());
 }
 
 void PageCall::put_piece(TextOutput& out, const Placeholder& piece, const std::vector<Text>& json_forms,
@@ -476,21 +473,41 @@ void PageCall::put_piece(TextOutput& out, const Placeholder& piece, const std::v
     }
 }
 
-PyRef PageCall::write_page(std::string_view skeleton) {
-    std::vector<Text> json_forms;
-    std::size_t size = 0;
-    walk(skeleton, [&size](std::string_view literal) { size += literal.size(); },
-         [&](const Placeholder& piece) { size += piece_size(piece, json_forms); });
-    // A page of any length is written in the storage of its str.
-    StrMemory memory;
-    Text page(&memory);
-    page.reserve(size + TextOutput::kSlack);
-    TextOutput out(page);
+// Writes the page into [begin, end), which holds its measured length and
+// the writers' slack; returns the length written.
+std::size_t PageCall::write_into(char* begin, char* end, std::string_view skeleton,
+                                 const std::vector<Text>& json_forms) const {
+    TextOutput out(begin, end);
     std::size_t next_json_form = 0;
     walk(skeleton, [&out](std::string_view literal) { out.put(literal); },
          [&](const Placeholder& piece) { put_piece(out, piece, json_forms, next_json_form); });
-    out.finish();
-    return memory.str_of(std::move(page));
+    return static_cast<std::size_t>(out.cursor() - begin);
+}
+
+PyRef PageCall::write_page(std::string_view skeleton, bool skeleton_ascii) {
+    std::vector<Text> json_forms;
+    convert_engine::TextLength length{0, skeleton_ascii};
+    walk(skeleton, [&length](std::string_view literal) { length.size += literal.size(); },
+         [&](const Placeholder& piece) { length += piece_length(piece, json_forms); });
+    const std::size_t room = length.size + TextOutput::kSlack;
+    if (!length.ascii) {
+        // Written as UTF-8 and decoded once.
+        const std::unique_ptr<char[]> page(new char[room]);
+        return new_str({page.get(), write_into(page.get(), page.get() + room, skeleton, json_forms)});
+    }
+    // An ASCII page is written once, straight into the storage of its str.
+    PyObject* page = PyUnicode_New(static_cast<Py_ssize_t>(room), 0x7F);
+    if (page == nullptr) str_failure();
+    PyRef owned = PyRef::steal(page);
+    auto* begin = static_cast<char*>(str_data(page));
+    const std::size_t written = write_into(begin, begin + room, skeleton, json_forms);
+    // The only reference, so the str may still change in place; a failed
+    // resize leaves it as it was.
+    page = owned.release();
+    const int resized = PyUnicode_Resize(&page, static_cast<Py_ssize_t>(written));
+    owned = PyRef::steal(page);
+    if (resized < 0) str_failure();
+    return owned;
 }
 
 }  // namespace
@@ -507,7 +524,9 @@ Result<python_module::PyRef, error::ConvertError> to_html(const notebook::Notebo
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(skeleton.value().get(), &size);
     if (text == nullptr) throw Raised::fetch();
-    return call.write_page({text, static_cast<std::size_t>(size)});
+    // The UTF-8 form of an ASCII str is its own storage, one byte a character.
+    const bool ascii = PyUnicode_GetLength(skeleton.value().get()) == size;
+    return call.write_page({text, static_cast<std::size_t>(size)}, ascii);
 }
 
 }  // namespace convert_engine::converters
