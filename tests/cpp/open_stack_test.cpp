@@ -13,6 +13,7 @@ using convert_engine::notebook::CompactString;
 using convert_engine::notebook::detail::OpenStack;
 
 constexpr std::size_t kFirst = OpenStack<CompactString>::kFirstBlock;
+constexpr std::size_t kFirstRoom = OpenStack<CompactString>::kFirstRoom;
 constexpr std::size_t kBlock = OpenStack<CompactString>::kBlock;
 
 // Every third item is too long to be held in place, so that items owning
@@ -25,10 +26,11 @@ CompactString item(const char* what, std::size_t i) {
 }
 
 // An outer container with an inner one on top of it, sized around the
-// block edges: the inner one comes off whole and in order, and the outer
-// one, grown further afterwards, is intact below it.
+// block edges and the first block's steps of growth: the inner one comes
+// off whole and in order, and the outer one, grown further afterwards, is
+// intact below it.
 TEST(OpenStack, TakesNestedRunsAcrossBlockEdges) {
-    const std::size_t small[] = {0, 1, kFirst - 1, kFirst, kFirst + 1};
+    const std::size_t small[] = {0, 1, kFirstRoom - 1, kFirstRoom, 2 * kFirstRoom + 1, kFirst - 1, kFirst, kFirst + 1};
     std::vector<std::pair<std::size_t, std::size_t>> cases;
     for (const std::size_t outer : small)
         for (const std::size_t inner : small) cases.emplace_back(outer, inner);
@@ -75,8 +77,8 @@ TEST(OpenStack, FreesItemsLeftOnIt) {
     }
 }
 
-// Stacks one after another, and two at once, on one thread: the first
-// block one of them leaves is taken up by the next, never shared.
+// Stacks one after another, and two at once, on one thread: each has
+// blocks of its own, whatever memory the heap hands it again.
 TEST(OpenStack, StacksInTurnShareNoBlock) {
     for (int round = 0; round < 3; ++round) {
         OpenStack<CompactString> a;

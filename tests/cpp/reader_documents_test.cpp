@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "convert_engine/notebook/parse.hpp"
@@ -281,9 +284,11 @@ TEST(ReaderDocuments, ArenaDocumentsMatchHeapDocuments) {
     EXPECT_FALSE(points_into_text(heap.metadata.extra.begin()->first));
 }
 
-// A finished arena's memory serves the arenas after it, which must read as
-// if it were new and never share a piece: two documents read at once into
-// memory a third one left behind equal the heap's.
+// A finished arena gives its memory back to the heap, which hands it to
+// the arenas after it: they must read as if it were new and never share a
+// piece. Two documents read at once, after a third one's arena went, equal
+// the heap's; the texts are long enough that each arena's first chunk is
+// sized from its text.
 TEST(ReaderDocuments, ArenaMemoryServesLaterArenas) {
     const auto metadata = [](char fill, int keys) {
         std::string text = R"({"metadata":{)";
@@ -308,6 +313,33 @@ TEST(ReaderDocuments, ArenaMemoryServesLaterArenas) {
         documents.push_back(std::move(document).value());
     }
     for (int i = 0; i < 2; ++i) EXPECT_EQ(documents[static_cast<std::size_t>(i)], read(texts[i]));
+}
+
+// Whatever first chunk it was told to expect (none, tiny, past the largest
+// chunk, past any memory), an arena hands out pieces that are aligned as
+// asked, writable and apart, small and large ones (each of those beyond
+// half a chunk takes a chunk of its own) in turn.
+TEST(ReaderDocuments, ArenaPiecesStayApartWhateverItsFirstChunk) {
+    const std::size_t expected[] = {0, 1, std::size_t{100} << 10, std::size_t{64} << 20, static_cast<std::size_t>(-1)};
+    const std::size_t sizes[] = {1, 24, 3, 5000, 16, 700000, 40, 3 << 20, 7, 100000};
+    const std::size_t aligns[] = {1, 8, 16, 64};
+    for (const std::size_t expect : expected) {
+        Arena arena;
+        arena.expect(expect);
+        std::vector<std::pair<std::uintptr_t, std::uintptr_t>> pieces;
+        for (int round = 0; round < 3; ++round) {
+            for (std::size_t i = 0; i < std::size(sizes); ++i) {
+                const std::size_t align = aligns[(i + static_cast<std::size_t>(round)) % std::size(aligns)];
+                void* piece = arena.allocate(sizes[i], align);
+                const auto at = reinterpret_cast<std::uintptr_t>(piece);
+                EXPECT_EQ(at % align, 0U) << expect << ": " << sizes[i];
+                std::memset(piece, 0x5a, sizes[i]);
+                pieces.emplace_back(at, at + sizes[i]);
+            }
+        }
+        std::sort(pieces.begin(), pieces.end());
+        for (std::size_t i = 1; i < pieces.size(); ++i) EXPECT_LE(pieces[i - 1].second, pieces[i].first) << expect;
+    }
 }
 
 // Large objects that arrive out of order are sorted while they leave the

@@ -1,9 +1,11 @@
+import ctypes
 import gc
+import json
 import os
 
 import pytest
 
-from conftest import EXAMPLE, code_cell, notebook_text, run_python, text_cell
+from conftest import EXAMPLE, FORMATS, code_cell, notebook_text, run_python, text_cell
 
 CALLS = 100_000
 WARM_UP = 10_000
@@ -121,3 +123,105 @@ def test_memory_exhaustion_raises_memory_error_at_the_result_str(format):
         """
     )
     assert (result.returncode, result.stdout, result.stderr) == (0, "MemoryError\n", "")
+
+
+# A call gives back every byte it took before it returns, whatever its
+# outcome: glibc's count of bytes in use (heap and mapped) is the same
+# before and after one call on a notebook of 100,000 cells, in a fresh
+# interpreter warmed up by the same call on a small notebook.
+CELLS = 100_000
+# What the interpreter and the page's template engine may keep from a
+# first long call: small caches that grow once (the engine keeps up to about
+# 10 KB after its first long page, and nothing more after later ones).
+KEPT_AT_MOST = 16 * 1024
+# name -> the change to the notebook, the start of what the call gives
+OUTCOMES = {
+    "converted": (None, "converted"),
+    "syntax error": ("syntax", "Failed to parse notebook: expected `,` or `}`"),
+    "missing field": ("missing", "Failed to parse notebook: missing field `nbformat`"),
+    "missing file": ("absent", "Failed to read file: No such file or directory"),
+}
+FUNCTION_OUTCOMES = [("convert_notebook", outcome) for outcome in OUTCOMES] + [
+    ("convert_notebook_from_json", outcome) for outcome in OUTCOMES if outcome != "missing file"]
+
+GIVES_BACK_ALL = """
+import ctypes
+import quorvelin_convert as qc
+
+class MallocInfo(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in (
+        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks", "keepcost")]
+
+libc = ctypes.CDLL(None)
+libc.mallinfo2.restype = MallocInfo
+
+def in_use():
+    info = libc.mallinfo2()
+    return info.uordblks + info.hblkhd
+
+def call(argument):
+    try:
+        qc.{function}(argument, {format!r}, None)  # the result dropped at once
+        return "converted"
+    except ValueError as error:
+        return str(error)
+
+def argument(path):
+    if {function!r} == "convert_notebook" or {change!r} == "absent":
+        return path
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+call(argument({small!r}))
+large = argument({large!r})
+before = in_use()
+outcome = call(large)
+kept = in_use() - before
+print(kept, outcome[:200], sep="\\n")
+"""
+
+
+def cells_for_memory(count):
+    # Strings with escapes, metadata, and outputs whose bundles hold JSON:
+    # the parts the reader keeps in its arena, in every format.
+    markdown = text_cell("markdown", ["# Part\n", "a \"quoted\" word"], metadata={"tags": ["a", "b"]})
+    result = {"output_type": "execute_result", "execution_count": 1, "metadata": {},
+              "data": {"text/plain": ["2\n", "3"], "application/json": {"k": [1, {"a": None}]}}}
+    code = code_cell(["x = 1\n", "x"], 1, [{"output_type": "stream", "name": "stdout", "text": ["1\n"]}, result])
+    return [markdown if i % 2 else code for i in range(count)]
+
+
+def notebook_with(change, cells):
+    document = {"metadata": {"kernelspec": {"name": "python3", "display_name": "Python 3"}},
+                "nbformat": 4, "nbformat_minor": 5, "cells": cells}
+    if change == "missing":
+        del document["nbformat"]  # found missing after every cell is read
+    text = json.dumps(document)
+    return text[:-1] + "]" if change == "syntax" else text  # fails at the very end
+
+
+@pytest.fixture(scope="module")
+def memory_notebooks(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("gives-back")
+    paths = {}
+    for change, _ in OUTCOMES.values():
+        for size, count in (("small", 4), ("large", CELLS)):
+            path = folder / f"{change}-{size}.ipynb"
+            if change != "absent":
+                path.write_text(notebook_with(change, cells_for_memory(count)), encoding="utf-8")
+            paths[change, size] = str(path)
+    return paths
+
+
+@pytest.mark.skipif(not hasattr(ctypes.CDLL(None), "mallinfo2"), reason="needs glibc 2.33 or later")
+@pytest.mark.parametrize("format", FORMATS)
+@pytest.mark.parametrize("function, outcome", FUNCTION_OUTCOMES)
+def test_a_call_gives_back_all_it_took(memory_notebooks, function, outcome, format):
+    change, expected = OUTCOMES[outcome]
+    result = run_python(GIVES_BACK_ALL.format(function=function, format=format, change=change,
+                                              small=memory_notebooks[change, "small"],
+                                              large=memory_notebooks[change, "large"]))
+    assert result.returncode == 0, result.stderr
+    kept, message = result.stdout.split("\n", 1)
+    assert message.startswith(expected), message
+    assert abs(int(kept)) <= KEPT_AT_MOST, f"{int(kept)} bytes still in use after the call"

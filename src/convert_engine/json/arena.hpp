@@ -15,13 +15,21 @@ namespace convert_engine::notebook {
 // here costs a pointer bump each, instead of a malloc and a free.
 //
 // Nothing taken from an arena is given back before the arena goes, so it
-// suits memory made once at its final size, not buffers that grow.
+// suits memory made once at its final size, not buffers that grow. All of
+// it goes back to the heap with the arena: nothing is kept for later ones.
 class Arena {
 public:
     Arena() noexcept = default;
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
     ~Arena();
+
+    // Sizes the first chunk (within the smallest and the largest chunk
+    // sizes) to `bytes`, when nothing has been taken yet: a caller that
+    // knows about what it will take then gets it in one request, not from a
+    // chain of chunks grown from the smallest. A piece takes a chunk of its
+    // own when it is larger than half the chunk it would go in.
+    void expect(std::size_t bytes) noexcept;
 
     void* allocate(std::size_t bytes, std::size_t align) {
         const std::size_t skip = (align - reinterpret_cast<std::uintptr_t>(cursor_) % align) % align;

@@ -50,8 +50,15 @@ public:
     // A joined text this long stops growing by doubling.
     static constexpr std::size_t kLongText = std::size_t{1} << 20;
     static constexpr std::size_t kFirstLines = 1024;
+    // The arena holds only what the text cannot lend: strings with escapes
+    // and the containers of JSON values (metadata, outputs). Sources and
+    // output texts make up most of a notebook, so this share of its text is
+    // room for the whole arena of most notebooks in the first chunk.
+    static constexpr std::size_t kTextPerArenaByte = 8;
 
-    explicit JsonReader(std::string_view text, Arena* arena = nullptr) noexcept : text_(text), arena_(arena) {}
+    explicit JsonReader(std::string_view text, Arena* arena = nullptr) noexcept : text_(text), arena_(arena) {
+        if (arena_ != nullptr) arena_->expect(text_.size() / kTextPerArenaByte);
+    }
 
     std::string_view text() const noexcept { return text_; }
     std::size_t offset() const noexcept { return pos_; }

@@ -26,20 +26,25 @@ template <>
 inline constexpr bool kRelocatable<JsonObject::value_type> = true;
 
 // The entries (or elements) of every container being read, the innermost
-// on top. It grows by blocks instead of by doubling, so it never holds its
-// items twice while growing, and a container taken off the top gives back
-// the blocks it alone filled as soon as it has left them.
+// on top. Past its first block it grows by blocks instead of by doubling,
+// so it never holds a large stack twice while growing, and a container
+// taken off the top gives back the blocks it alone filled as soon as it has
+// left them.
 //
-// The first block is small and lives on the heap for the whole read. The
-// others are mapped from the system one by one and unmapped when released,
-// so that their pages do not stay resident while a huge container is moved
-// out of them.
+// The first block is small and on the heap, taken at the first push and
+// kept for the whole read. It starts at about 1 KiB, what the heap serves
+// fastest, and doubles up to kFirstBlock items, its items moved as bytes:
+// most reads never hold more than a few items at once. The others are
+// mapped from the system one by one and unmapped when released, so that
+// their pages do not stay resident while a huge container is moved out of
+// them.
 template <class T>
 class OpenStack {
     static_assert(kRelocatable<T>, "items leave the stack as bytes");
 
 public:
     static constexpr std::size_t kFirstBlock = 1024;
+    static constexpr std::size_t kFirstRoom = std::max<std::size_t>(1, std::bit_floor(std::size_t{1024} / sizeof(T)));
     // Up to 1 MiB, a power of two of items: finding an item's block is a shift.
     static constexpr std::size_t kBlock = std::bit_floor((std::size_t{1} << 20) / sizeof(T));
 
@@ -80,7 +85,7 @@ public:
             std::memcpy(static_cast<void*>(dest), static_cast<const void*>(blocks_[0].items + mark), (size_ - mark) * sizeof(T));
             size_ = mark;
             top_ = blocks_[0].items + mark;
-            top_end_ = blocks_[0].items + kFirstBlock;
+            top_end_ = blocks_[0].items + first_room_;
             return;
         }
         auto* to = reinterpret_cast<unsigned char*>(dest);
@@ -131,7 +136,7 @@ private:
         const std::size_t b = block_of(size_);
         if (b < blocks_.size() && blocks_[b].items != nullptr) {
             top_ = blocks_[b].items + (size_ - start_of(b));
-            top_end_ = blocks_[b].items + capacity_of(b);
+            top_end_ = blocks_[b].items + room_of(b);
         } else {
             top_ = top_end_ = nullptr;
         }
@@ -148,6 +153,9 @@ private:
         return block == 0 ? 0 : kFirstBlock + (block - 1) * kBlock;
     }
     static std::size_t capacity_of(std::size_t block) noexcept { return block == 0 ? kFirstBlock : kBlock; }
+    // What a block holds now: less than its capacity for a first block
+    // still growing.
+    std::size_t room_of(std::size_t block) const noexcept { return block == 0 ? first_room_ : kBlock; }
 
     // The stack owns its items through the blocks' pointers, so this serves
     // the const members too.
@@ -155,48 +163,40 @@ private:
         const std::size_t b = block_of(index);
         return blocks_[b].items[index - start_of(b)];
     }
-    // The first block of the last stack that a thread dropped, kept for
-    // that thread's next one: a read then allocates nothing for its stacks
-    // unless they outgrow it.
-    struct SpareFirstBlock {
-        T* items = nullptr;
-        SpareFirstBlock() = default;
-        SpareFirstBlock(const SpareFirstBlock&) = delete;
-        SpareFirstBlock& operator=(const SpareFirstBlock&) = delete;
-        ~SpareFirstBlock() {
-            if (items != nullptr) MappedAllocator<T>{false}.deallocate(items, kFirstBlock);
-        }
-    };
-    static SpareFirstBlock& spare() noexcept {
-        static thread_local SpareFirstBlock spare;
-        return spare;
-    }
-
     // The top is at the start of a block, or of the stack: makes that
     // block ready.
     void open_block() {
         const std::size_t b = block_of(size_);
         if (b == blocks_.size()) blocks_.emplace_back();
         Block& block = blocks_[b];
-        if (block.items == nullptr && b == 0) block.items = std::exchange(spare().items, nullptr);
-        if (block.items == nullptr) block.items = MappedAllocator<T>{b != 0}.allocate(capacity_of(b));
+        if (b == 0) {
+            grow_first_block();
+        } else if (block.items == nullptr) {
+            block.items = MappedAllocator<T>{true}.allocate(kBlock);
+        }
         top_ = block.items + (size_ - start_of(b));
-        top_end_ = block.items + capacity_of(b);
+        top_end_ = block.items + room_of(b);
+    }
+    // The first block is full below its capacity, or not there yet: its
+    // items move to one of twice the room.
+    void grow_first_block() {
+        const std::size_t room = first_room_ == 0 ? kFirstRoom : std::min(2 * first_room_, kFirstBlock);
+        T* items = MappedAllocator<T>{false}.allocate(room);
+        if (size_ != 0) std::memcpy(static_cast<void*>(items), static_cast<const void*>(blocks_[0].items), size_ * sizeof(T));
+        release(0);
+        blocks_[0].items = items;
+        first_room_ = room;
     }
     void release(std::size_t b) noexcept {
         T* items = std::exchange(blocks_[b].items, nullptr);
-        if (items == nullptr) return;
-        if (b == 0 && spare().items == nullptr) {
-            spare().items = items;
-            return;
-        }
-        MappedAllocator<T>{b != 0}.deallocate(items, capacity_of(b));
+        if (items != nullptr) MappedAllocator<T>{b != 0}.deallocate(items, room_of(b));
     }
 
     std::vector<Block> blocks_;
     T* top_ = nullptr;  // where the next item goes, in its block
     T* top_end_ = nullptr;
     std::size_t size_ = 0;
+    std::size_t first_room_ = 0;
 };
 
 }  // namespace convert_engine::notebook::detail
