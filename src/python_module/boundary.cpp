@@ -18,6 +18,26 @@ PyObject* raise_fault(const char* message, const std::source_location* where) {
     return nullptr;
 }
 
+void raise_handled_exception() noexcept {
+    try {
+        try {
+            throw;
+        } catch (Raised& raised) {
+            raised.restore();
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+        } catch (const Fault& fault) {
+            raise_fault(fault.what(), &fault.where());
+        } catch (const std::exception& error) {
+            raise_fault(error.what(), nullptr);
+        } catch (...) {
+            raise_fault("unknown internal fault", nullptr);
+        }
+    } catch (...) {
+        fault_trap();
+    }
+}
+
 PyRef new_str(std::string_view text) {
     PyRef str = PyRef::steal(str_from_utf8(text));
     if (!str) {

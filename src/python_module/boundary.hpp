@@ -17,36 +17,29 @@ namespace python_module {
 // the diagnostic on standard error) and returns null.
 PyObject* raise_fault(const char* message, const std::source_location* where);
 
+// Inside a catch block: sets the interpreter's error indicator to what the
+// exception being handled stands for. An exception the interpreter raised on
+// the way is raised again unchanged, memory exhaustion becomes MemoryError
+// and any other C++ exception pyo3_runtime.PanicException. A fault while
+// raising ends the process.
+void raise_handled_exception() noexcept;
+
 // Every call from the interpreter into the module passes here: the body's
-// object is returned as a new reference, its failure is raised, an exception
-// the interpreter raised on the way is raised again unchanged, memory
-// exhaustion becomes MemoryError and any other C++ exception becomes
-// pyo3_runtime.PanicException. Nothing thrown gets past this point: a fault
-// while raising ends the process.
+// object is returned as a new reference, its failure is raised, and whatever
+// it throws is raised as raise_handled_exception() says. Nothing thrown gets
+// past this point.
 template <class Body>
 PyObject* run_entry(Body&& body) noexcept {
     try {
-        try {
-            Outcome<PyRef> outcome = body();
-            if (outcome) {
-                return outcome.value().release();
-            }
-            std::move(outcome.error()).raise();
-            return nullptr;
-        } catch (Raised& raised) {
-            raised.restore();
-            return nullptr;
-        } catch (const std::bad_alloc&) {
-            return PyErr_NoMemory();
-        } catch (const Fault& fault) {
-            return raise_fault(fault.what(), &fault.where());
-        } catch (const std::exception& error) {
-            return raise_fault(error.what(), nullptr);
-        } catch (...) {
-            return raise_fault("unknown internal fault", nullptr);
+        Outcome<PyRef> outcome = body();
+        if (outcome) {
+            return outcome.value().release();
         }
+        std::move(outcome.error()).raise();
+        return nullptr;
     } catch (...) {
-        fault_trap();
+        raise_handled_exception();
+        return nullptr;
     }
 }
 

@@ -5,18 +5,12 @@
 namespace python_module {
 
 Failure Failure::fetch() {
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    if (type == nullptr) {
+    PendingError error = PendingError::take(true);
+    if (!error) {
         return Failure(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
-    PyErr_NormalizeException(&type, &value, &traceback);
     Failure failure(nullptr, std::string());
-    failure.fetched_type_ = PyRef::steal(type);
-    failure.fetched_value_ = PyRef::steal(value);
-    failure.fetched_traceback_ = PyRef::steal(traceback);
+    failure.fetched_ = std::move(error);
     // A pending exception taken from the interpreter is checked against the
     // fault type, which exists from then on.
     panic_exception_type();
@@ -24,8 +18,8 @@ Failure Failure::fetch() {
 }
 
 void Failure::raise() && {
-    if (fetched_type_) {
-        PyErr_Restore(fetched_type_.release(), fetched_value_.release(), fetched_traceback_.release());
+    if (fetched_) {
+        fetched_.restore();
         return;
     }
     PyRef message = PyRef::steal(
@@ -34,12 +28,7 @@ void Failure::raise() && {
         return;  // the interpreter's own error (memory) stands
     }
     PyErr_SetObject(type_, message.get());
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyErr_Restore(type, value, traceback);
+    PendingError::take(true).restore();
 }
 
 }  // namespace python_module

@@ -7,6 +7,7 @@
 
 #include "convert_engine/result.hpp"
 #include "python_module/py_ref.hpp"
+#include "python_module/raised.hpp"
 
 namespace python_module {
 
@@ -39,7 +40,7 @@ private:
 
     PyObject* type_ = nullptr;  // a built-in exception type (static)
     std::string message_;
-    PyRef fetched_type_, fetched_value_, fetched_traceback_;
+    PendingError fetched_;
 };
 
 template <class T>

@@ -161,7 +161,7 @@ private:
     // The first exception the making of a record raised. The engine stops
     // at it and raises it again, or, in older releases of the binding,
     // passes over it and goes on; either way the call ends with it.
-    PyRef failure_type_, failure_value_, failure_traceback_;
+    PendingError failure_;
 };
 
 PyObject* cell_record_entry(PyObject* capsule, PyObject* index) noexcept {
@@ -227,9 +227,8 @@ PyRef cells_of(const PyRef& maker, std::size_t count) {
 }
 
 PyObject* PageCall::make_record(PyObject* index) noexcept {
-    if (failure_type_) {
-        PyErr_Restore(PyRef::borrow(failure_type_.get()).release(), PyRef::borrow(failure_value_.get()).release(),
-                      PyRef::borrow(failure_traceback_.get()).release());
+    if (failure_) {
+        failure_.share().restore();
         return nullptr;
     }
     PyObject* made = nullptr;
@@ -244,12 +243,8 @@ PyObject* PageCall::make_record(PyObject* index) noexcept {
                 PyErr_SetString(PyExc_IndexError, "cell index out of range");
             }
         }
-    } catch (Raised& raised) {
-        raised.restore();
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& failure) {
-        raise_fault(failure.what(), nullptr);
+    } catch (...) {
+        raise_handled_exception();
     }
     if (made == nullptr) keep_failure();
     return made;
@@ -309,20 +304,14 @@ PyRef PageCall::output_record(std::size_t number) const {
 
 void PageCall::keep_failure() noexcept {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "a page record failed without an exception");
-    if (failure_type_) return;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    failure_type_ = PyRef::steal(type);
-    failure_value_ = PyRef::steal(value);
-    failure_traceback_ = PyRef::steal(traceback);
-    PyErr_Restore(PyRef::borrow(type).release(), PyRef::borrow(value).release(), PyRef::borrow(traceback).release());
+    if (failure_) return;
+    failure_ = PendingError::take();
+    failure_.share().restore();
 }
 
 void PageCall::throw_failure() {
     PyErr_Clear();
-    PyErr_Restore(failure_type_.release(), failure_value_.release(), failure_traceback_.release());
+    failure_.restore();
     throw Raised::fetch();
 }
 
@@ -335,18 +324,14 @@ void PageCall::throw_failure() {
 // ...) is not the page's failure and is thrown as Raised, unchanged.
 ConvertError engine_failure(const PyRef& engine) {
     if (PyErr_Occurred() == nullptr) throw Fault("a call into the template engine failed without an exception");
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
+    PendingError error = PendingError::take();
     PyRef error_class = attribute(engine, "TemplateError");
-    if (!error_class || !PyErr_GivenExceptionMatches(type, error_class.get())) {
-        PyErr_Restore(type, value, traceback);
+    if (!error_class || !PyErr_GivenExceptionMatches(error.type(), error_class.get())) {
+        error.restore();
         throw Raised::fetch();
     }
-    PyErr_NormalizeException(&type, &value, &traceback);
-    const PyRef owned[] = {PyRef::steal(type), PyRef::steal(value), PyRef::steal(traceback)};
-    PyRef message = PyRef::steal(value == nullptr ? nullptr : PyObject_GetAttrString(value, "message"));
+    error.normalise();
+    PyRef message = PyRef::steal(error.value() == nullptr ? nullptr : PyObject_GetAttrString(error.value(), "message"));
     Py_ssize_t size = 0;
     const char* text = message && PyUnicode_Check(message.get()) ? PyUnicode_AsUTF8AndSize(message.get(), &size) : nullptr;
     PyErr_Clear();
@@ -378,7 +363,7 @@ convert_engine::Result<PyRef, ConvertError> PageCall::render() {
         return engine_failure(engine);
     }
     PyRef skeleton = PyRef::steal(PyObject_Call(render.get(), arguments.get(), context.get()));
-    if (failure_type_) throw_failure();
+    if (failure_) throw_failure();
     if (!skeleton) return engine_failure(engine);
     return skeleton;
 }
