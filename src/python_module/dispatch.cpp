@@ -45,7 +45,7 @@ Outcome<Converted> convert_text(std::string_view notebook_text, std::string_view
 
     if (format == "html") {
         const std::string_view page_title = title ? std::string_view(*title) : std::string_view("Notebook");
-        return text_or_failure(converters::to_html(document, page_title), "HTML conversion failed: ");
+        return text_or_failure(page::to_html(document, page_title), "HTML conversion failed: ");
     }
     if (format == "markdown") {
         return text_or_failure(converters::to_markdown(document, result_memory), "Markdown conversion failed: ");

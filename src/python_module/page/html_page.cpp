@@ -497,13 +497,8 @@ PyRef PageCall::write_page(std::string_view skeleton, bool skeleton_ascii) {
 
 }  // namespace
 
-}  // namespace python_module::page
-
-namespace convert_engine::converters {
-
-Result<python_module::PyRef, error::ConvertError> to_html(const notebook::Notebook& notebook, std::string_view title) {
-    using namespace python_module;
-    page::PageCall call(notebook, title);
+convert_engine::Result<PyRef, ConvertError> to_html(const notebook::Notebook& notebook, std::string_view title) {
+    PageCall call(notebook, title);
     auto skeleton = call.render();
     if (!skeleton) return std::move(skeleton).error();
     Py_ssize_t size = 0;
@@ -514,4 +509,4 @@ Result<python_module::PyRef, error::ConvertError> to_html(const notebook::Notebo
     return call.write_page({text, static_cast<std::size_t>(size)}, ascii);
 }
 
-}  // namespace convert_engine::converters
+}  // namespace python_module::page

@@ -7,8 +7,11 @@
 #include "convert_engine/result.hpp"
 #include "python_module/py_ref.hpp"
 
-namespace convert_engine::converters {
+namespace python_module::page {
 
+// The conversion of a notebook to its standalone HTML page (the engine's
+// to_html), here beside the binding because it calls Python.
+//
 // The standalone HTML page as a new str, rendered from the embedded page
 // template by minijinja, through its Python binding: a fresh environment,
 // its template and the records for every call, all dropped before it
@@ -18,6 +21,7 @@ namespace convert_engine::converters {
 // exception the interpreter raises meanwhile (KeyboardInterrupt from a
 // signal handler, an ImportError of minijinja, MemoryError, ...) is thrown
 // as python_module::Raised, to reach the caller unchanged.
-Result<python_module::PyRef, error::ConvertError> to_html(const notebook::Notebook& notebook, std::string_view title);
+convert_engine::Result<PyRef, convert_engine::error::ConvertError> to_html(
+    const convert_engine::notebook::Notebook& notebook, std::string_view title);
 
-}  // namespace convert_engine::converters
+}  // namespace python_module::page
