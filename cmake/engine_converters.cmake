@@ -1,5 +1,4 @@
 set(QC_CONVERTERS_SOURCES
-  src/convert_engine/notebook/json_writer.cpp
   src/convert_engine/converters/white_space.cpp
   src/convert_engine/converters/html_fragments.cpp
   src/convert_engine/converters/markdown.cpp

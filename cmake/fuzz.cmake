@@ -11,7 +11,7 @@ endif()
 
 # The engine libraries get coverage feedback for the fuzzer; the target itself
 # links the libFuzzer driver.
-set(_qc_fuzz_engine convert_engine_json convert_engine_core convert_engine_reader convert_engine_converters)
+set(_qc_fuzz_engine convert_engine_json convert_engine_error convert_engine_notebook convert_engine_converters)
 set(_qc_fuzz_sanitizers "")
 if(NOT QC_SANITIZE)
   # Fuzzing without AddressSanitizer and UndefinedBehaviorSanitizer finds

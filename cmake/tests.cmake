@@ -5,7 +5,7 @@ qc_gtest(core_tests
   tests/cpp/open_stack_test.cpp
   tests/cpp/compact_string_test.cpp
 )
-target_link_libraries(core_tests PRIVATE convert_engine_core)
+target_link_libraries(core_tests PRIVATE convert_engine_error convert_engine_notebook)
 
 include(${CMAKE_CURRENT_LIST_DIR}/tests_reader.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/tests_converters.cmake)

@@ -10,6 +10,6 @@ target_link_libraries(converters_tests PRIVATE convert_engine_converters)
 
 # Read, write and read again every sample notebook: needs the reader.
 qc_gtest(round_trip_tests tests/cpp/round_trip_test.cpp)
-target_link_libraries(round_trip_tests PRIVATE convert_engine_reader convert_engine_converters)
+target_link_libraries(round_trip_tests PRIVATE convert_engine_converters)
 target_compile_definitions(round_trip_tests PRIVATE
   QC_SAMPLE_NOTEBOOKS="${PROJECT_SOURCE_DIR}/tests/data/notebooks")

@@ -1,0 +1,3 @@
+set(QC_ERROR_SOURCES
+  src/convert_engine/error/convert_error.cpp
+)
