@@ -5,6 +5,7 @@ qc_gtest(converters_tests
   tests/cpp/converters_text_test.cpp
   tests/cpp/converters_strip_test.cpp
   tests/cpp/text_output_test.cpp
+  tests/cpp/byte_blocks_test.cpp
 )
 target_link_libraries(converters_tests PRIVATE convert_engine_converters)
 

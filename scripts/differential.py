@@ -16,7 +16,7 @@ change a bracket, quote, digit or backslash, truncate, insert into a string,
 duplicate or delete a line; every tenth also edited as bytes and read from a
 file, so invalid UTF-8 is reached too).
 
-usage: scripts/differential.sh [--base REV] [--mutants N] [--jobs J] ...
+usage: scripts/differential.sh [--base REV] [--mutants N] [--jobs J] [--define NAME=VALUE] ...
 The base is REV, else $QC_DIFF_BASE, else the merge-base of HEAD and main.
 Exits 1 on any difference, saving the first ones under build/differential/diffs.
 """
@@ -249,14 +249,19 @@ def default_base() -> str:
         return "HEAD"
 
 
-def install(source: Path, name: str) -> Path:
+def install(source: Path, name: str, defines: tuple[str, ...] = ()) -> Path:
     """pip-installs the package at `source` into build/differential/<name>,
-    building in a folder of its own so that rebuilds are incremental."""
+    building in a folder of its own so that rebuilds are incremental.
+    `defines` (NAME=VALUE) go to CMake; a build with them has its own folder,
+    so a later build without them does not inherit them from the cache."""
     target = OUT / name
     shutil.rmtree(target, ignore_errors=True)
     env = dict(os.environ, CMAKE_BUILD_PARALLEL_LEVEL=os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "4"))
+    folder = "".join(f"-{d.replace('=', '-')}" for d in defines)
+    settings = [f"-Ccmake.define.{d}" for d in defines]
     subprocess.run([sys.executable, "-m", "pip", "install", "-q", "--disable-pip-version-check", "--no-deps",
-                    "--target", str(target), f"-Cbuild-dir={OUT / (name + '-build')}", str(source)],
+                    "--target", str(target), f"-Cbuild-dir={OUT / (name + folder + '-build')}", *settings,
+                    str(source)],
                    check=True, env=env)
     return target
 
@@ -353,6 +358,8 @@ def main() -> int:
     parser.add_argument("--seed", type=int, default=1, help="seed of the mutations")
     parser.add_argument("--jobs", type=int, default=2, help="worker processes per build (default 2)")
     parser.add_argument("--show", type=int, default=10, help="differences to show in full (default 10)")
+    parser.add_argument("--define", action="append", default=[], metavar="NAME=VALUE",
+                        help="a CMake setting for the working tree's build only (e.g. QC_SIMD=OFF); repeatable")
     parser.add_argument("--worker", nargs=3, metavar=("PACKAGE", "SHARD", "SHARDS"), help=argparse.SUPPRESS)
     parser.add_argument("--explain", help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -366,8 +373,8 @@ def main() -> int:
     OUT.mkdir(parents=True, exist_ok=True)
     started = time.monotonic()
     packages = {"base": base_build(args.base or default_base())}
-    print("current: the working tree, building")
-    packages["current"] = install(ROOT, "current-pkg")
+    print("current: the working tree, building" + "".join(f", {d}" for d in args.define))
+    packages["current"] = install(ROOT, "current-pkg", tuple(args.define))
     built = time.monotonic()
 
     inputs = Inputs(args.seed, args.mutants)

@@ -2,15 +2,24 @@
 # Builds the module into a virtual environment and runs the Python suite
 # (tests/python) against it.
 #
-#   bash scripts/python-suite.sh          the default interpreter, in .venv
-#   bash scripts/python-suite.sh PYTHON   that interpreter, in build/venv-X.Y
+#   bash scripts/python-suite.sh           the default interpreter, in .venv
+#   bash scripts/python-suite.sh PYTHON    that interpreter, in build/venv-X.Y
+#   bash scripts/python-suite.sh --scalar  the default interpreter and the scalar
+#                                          byte-block scans (QC_SIMD=OFF), in
+#                                          build/venv-scalar
 #
-# Each interpreter has its own CMake build folder (build/py-default,
-# build/py-X.Y), kept between runs so that a rerun rebuilds only what changed;
-# compiler warnings are errors.
+# Each has its own CMake build folder (build/py-default, build/py-X.Y,
+# build/py-scalar), kept between runs so that a rerun rebuilds only what
+# changed; compiler warnings are errors.
 source "$(dirname "$0")/setup.sh"
 
-if [ $# -eq 0 ]; then
+DEFINES=(--config-settings=cmake.define.QC_WARNINGS_AS_ERRORS=ON)
+if [ "${1:-}" = "--scalar" ]; then
+  TAG=scalar
+  VENV="$ROOT/build/venv-scalar"
+  DEFINES+=(--config-settings=cmake.define.QC_SIMD=OFF)
+  "$VENV/bin/python" -m pip --version > /dev/null 2>&1 || python3 -m venv --clear "$VENV"
+elif [ $# -eq 0 ]; then
   TAG=default
   VENV="$ROOT/.venv"
 else
@@ -27,8 +36,7 @@ PIP=("$PY" -m pip install -q --disable-pip-version-check)
 
 # Built without isolation so that the build folder stays valid between runs.
 "${PIP[@]}" "scikit-build-core>=0.10"
-"${PIP[@]}" --no-build-isolation --config-settings=cmake.define.QC_WARNINGS_AS_ERRORS=ON \
-  --config-settings=build-dir="$ROOT/build/py-$TAG" ".[test]"
+"${PIP[@]}" --no-build-isolation "${DEFINES[@]}" --config-settings=build-dir="$ROOT/build/py-$TAG" ".[test]"
 
 echo "python-suite: Python $("$PY" -c 'import platform; print(platform.python_version())')"
 cd tests/python

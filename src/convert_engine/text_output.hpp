@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "convert_engine/text.hpp"
-#include "convert_engine/text_scan.hpp"
+#include "convert_engine/byte_blocks.hpp"
 
 namespace convert_engine {
 
@@ -101,8 +101,7 @@ private:
     char* end_;
 };
 
-// The replacement of each byte: its bytes in the low seven bytes (written as
-// one 8-byte store) and its length in the top byte; 0 for bytes kept as is.
+// The replacement of each byte (see put_sequence in byte_blocks.hpp).
 using EscapeTable = std::array<std::uint64_t, 256>;
 
 constexpr std::uint64_t escape_entry(std::string_view sequence) {
@@ -156,122 +155,50 @@ inline constexpr EscapeTable kJsonInHtmlEscapes = [] {
 struct JsonEscaping {
     static constexpr const EscapeTable& table = kJsonEscapes;
     static constexpr std::size_t kMaxLength = 6;
-#if defined(__SSE2__)
-    static unsigned mask(__m128i v) noexcept { return json_string_special_mask(v); }
-#endif
+    template <class B>
+    static unsigned mask(const typename B::Block& v) noexcept {
+        return B::json_string_special_mask(v);
+    }
 };
 
 struct HtmlEscaping {
     static constexpr const EscapeTable& table = kHtmlEscapes;
     static constexpr std::size_t kMaxLength = 6;
-#if defined(__SSE2__)
-    static unsigned mask(__m128i v) noexcept { return html_special_mask(v); }
-    // Per byte of the block, what its entity adds to the length: four for
-    // &amp;, three for &lt; and &gt;, five for &quot;.
-    static __m128i added(__m128i v) noexcept {
-        const auto where = [v](char c, char added) {
-            return _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)), _mm_set1_epi8(added));
-        };
-        return _mm_or_si128(_mm_or_si128(where('&', 4), where('<', 3)), _mm_or_si128(where('>', 3), where('"', 5)));
+    template <class B>
+    static unsigned mask(const typename B::Block& v) noexcept {
+        return B::html_special_mask(v);
     }
-#endif
+    // `sum` with what the block's entities add to its length.
+    template <class B>
+    static typename B::Sum add_added(typename B::Sum sum, const typename B::Block& v) noexcept {
+        return B::add_html_added(sum, v);
+    }
 };
 
 struct JsonInHtmlEscaping {
     static constexpr const EscapeTable& table = kJsonInHtmlEscapes;
     static constexpr std::size_t kMaxLength = 7;
-#if defined(__SSE2__)
-    static unsigned mask(__m128i v) noexcept { return json_string_special_mask(v) | html_special_mask(v); }
-#endif
+    template <class B>
+    static unsigned mask(const typename B::Block& v) noexcept {
+        return B::json_string_special_mask(v) | B::html_special_mask(v);
+    }
 };
-
-namespace escape_detail {
-
-inline char* put_sequence(char* dst, std::uint64_t entry) noexcept {
-    std::memcpy(dst, &entry, 8);
-    return dst + (entry >> 56);
-}
-
-#if defined(__SSE2__)
-inline __m128i load16(const char* p) noexcept { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void store16(char* p, __m128i v) noexcept { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-
-// One block of 16 bytes at `block` whose special bytes are the set bits of
-// `mask`. Every run between two special bytes is copied with one 16-byte
-// load and store, so 16 readable bytes must follow the block.
-template <class Escaping>
-char* escape_block(char* dst, const char* block, __m128i v, unsigned mask) noexcept {
-    store16(dst, v);
-    if (mask == 0) return dst + 16;
-    unsigned start = 0;
-    do {
-        const auto k = static_cast<unsigned>(__builtin_ctz(mask));
-        dst = put_sequence(dst + (k - start), Escaping::table[static_cast<unsigned char>(block[k])]);
-        start = k + 1;
-        store16(dst, load16(block + start));
-        mask &= mask - 1;
-    } while (mask != 0);
-    return dst + (16 - start);
-}
-
-// Copies the last `rest` (1 to 31) bytes of a text when none of them is
-// special, with two overlapping loads and stores that stay inside the text;
-// false, with nothing written, when one is.
-template <class Escaping>
-bool copy_plain_tail(char* dst, const char* src, std::size_t rest) noexcept {
-    if (rest >= 16) {
-        const __m128i a = load16(src);
-        const __m128i b = load16(src + rest - 16);
-        if ((Escaping::mask(a) | Escaping::mask(b)) != 0) return false;
-        store16(dst, a);
-        store16(dst + rest - 16, b);
-        return true;
-    }
-    if (rest >= 8) {
-        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
-        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + rest - 8));
-        if (Escaping::mask(_mm_unpacklo_epi64(a, b)) != 0) return false;
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), a);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + rest - 8), b);
-        return true;
-    }
-    if (rest >= 4) {
-        std::uint32_t a;
-        std::uint32_t b;
-        std::memcpy(&a, src, 4);
-        std::memcpy(&b, src + rest - 4, 4);
-        const auto as_int = [](std::uint32_t x) { return static_cast<int>(x); };
-        if (Escaping::mask(_mm_set_epi32(as_int(a), as_int(b), as_int(a), as_int(b))) != 0) return false;
-        std::memcpy(dst, &a, 4);
-        std::memcpy(dst + rest - 4, &b, 4);
-        return true;
-    }
-    for (std::size_t k = 0; k < rest; ++k)
-        if (Escaping::table[static_cast<unsigned char>(src[k])] != 0) return false;
-    for (std::size_t k = 0; k < rest; ++k) dst[k] = src[k];
-    return true;
-}
-#endif
-
-}  // namespace escape_detail
 
 // Copies the run of `text` before its first special byte, scanning and
 // copying in one pass, and returns the run's length. `dst` needs room for
 // text.size() bytes.
-template <class Escaping>
+template <class Escaping, class B = Blocks>
 std::size_t copy_plain_prefix(char* dst, std::string_view text) noexcept {
     const char* p = text.data();
     const std::size_t n = text.size();
     std::size_t i = 0;
-#if defined(__SSE2__)
-    using namespace escape_detail;
     for (; i + 16 <= n; i += 16) {
-        const __m128i v = load16(p + i);
-        store16(dst + i, v);
-        if (const unsigned mask = Escaping::mask(v); mask != 0) return i + static_cast<unsigned>(__builtin_ctz(mask));
+        const auto v = B::load(p + i);
+        B::store(dst + i, v);
+        if (const unsigned mask = Escaping::template mask<B>(v); mask != 0)
+            return i + static_cast<unsigned>(__builtin_ctz(mask));
     }
-    if (i < n && copy_plain_tail<Escaping>(dst + i, p + i, n - i)) return n;
-#endif
+    if (i < n && copy_plain_tail<Escaping, B>(dst + i, p + i, n - i)) return n;
     for (; i < n && Escaping::table[static_cast<unsigned char>(p[i])] == 0; ++i) dst[i] = p[i];
     return i;
 }
@@ -279,61 +206,42 @@ std::size_t copy_plain_prefix(char* dst, std::string_view text) noexcept {
 // Writes `text` with each special byte replaced by its sequence and returns
 // the new end. `dst` needs room for the escaped length (at most
 // Escaping::kMaxLength * text.size()) plus TextOutput::kSlack bytes.
-template <class Escaping>
+template <class Escaping, class B = Blocks>
 char* write_escaped(char* dst, std::string_view text) noexcept {
     const char* p = text.data();
     const std::size_t n = text.size();
     std::size_t i = 0;
-#if defined(__SSE2__)
-    using namespace escape_detail;
     for (; i + 32 <= n; i += 16) {
-        const __m128i v = load16(p + i);
-        dst = escape_block<Escaping>(dst, p + i, v, Escaping::mask(v));
+        const auto v = B::load(p + i);
+        dst = escape_block<Escaping, B>(dst, p + i, v, Escaping::template mask<B>(v));
     }
     if (i == n) return dst;
     const std::size_t rest = n - i;
-    if (copy_plain_tail<Escaping>(dst, p + i, rest)) return dst + rest;
+    if (copy_plain_tail<Escaping, B>(dst, p + i, rest)) return dst + rest;
     // The last 1 to 31 bytes, from a copy padded with bytes that are written
     // as they are; the padding's copies are then dropped from the end.
     alignas(16) char pad[48];
-    const __m128i filler = _mm_set1_epi8(' ');
-    store16(pad, filler);
-    store16(pad + 16, filler);
-    store16(pad + 32, filler);
+    std::memset(pad, ' ', sizeof pad);
     std::memcpy(pad, p + i, rest);
-    const __m128i head = load16(pad);
-    dst = escape_block<Escaping>(dst, pad, head, Escaping::mask(head));
+    const auto head = B::load(pad);
+    dst = escape_block<Escaping, B>(dst, pad, head, Escaping::template mask<B>(head));
     if (rest <= 16) return dst - (16 - rest);
-    const __m128i tail = load16(pad + 16);
-    dst = escape_block<Escaping>(dst, pad + 16, tail, Escaping::mask(tail));
+    const auto tail = B::load(pad + 16);
+    dst = escape_block<Escaping, B>(dst, pad + 16, tail, Escaping::template mask<B>(tail));
     return dst - (32 - rest);
-#else
-    for (; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(p[i]);
-        const std::uint64_t entry = Escaping::table[c];
-        if (entry == 0) *dst++ = static_cast<char>(c);
-        else dst = escape_detail::put_sequence(dst, entry);
-    }
-    return dst;
-#endif
 }
 
 // The length of `text` once escaped (for an escaping that can count what a
 // block adds).
-template <class Escaping>
+template <class Escaping, class B = Blocks>
 std::size_t escaped_size(std::string_view text) noexcept {
     const char* p = text.data();
     const std::size_t n = text.size();
     std::size_t size = n;
     std::size_t i = 0;
-#if defined(__SSE2__)
-    __m128i sums = _mm_setzero_si128();  // two 64-bit lanes
-    for (; i + 16 <= n; i += 16)
-        sums = _mm_add_epi64(sums, _mm_sad_epu8(Escaping::added(escape_detail::load16(p + i)), _mm_setzero_si128()));
-    std::uint64_t lanes[2];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), sums);
-    size += static_cast<std::size_t>(lanes[0] + lanes[1]);
-#endif
+    auto sums = B::no_sum();
+    for (; i + 16 <= n; i += 16) sums = Escaping::template add_added<B>(sums, B::load(p + i));
+    size += static_cast<std::size_t>(B::total(sums));
     for (; i < n; ++i) {
         const std::uint64_t entry = Escaping::table[static_cast<unsigned char>(p[i])];
         if (entry != 0) size += (entry >> 56) - 1;
@@ -368,37 +276,31 @@ inline TextLength plain_length(std::string_view text) noexcept {
 // The length of `text` once HTML-escaped, and whether it is all ASCII, in
 // one pass. A block of 64 bytes with nothing to escape, such as any run of
 // base64 data, costs a few compares.
-inline TextLength html_escaped_length(std::string_view text) noexcept {
+template <class B = Blocks>
+TextLength html_escaped_length(std::string_view text) noexcept {
     const char* p = text.data();
     const std::size_t n = text.size();
     std::size_t size = n;
-    unsigned high = 0;
     std::size_t i = 0;
-#if defined(__SSE2__)
-    using escape_detail::load16;
-    const __m128i zero = _mm_setzero_si128();
-    __m128i sums = zero;  // two 64-bit lanes
-    __m128i bytes = zero;  // every byte seen, or-ed: its top bit tells of a byte above 0x7F
-    const auto added = [zero](__m128i v) { return _mm_sad_epu8(HtmlEscaping::added(v), zero); };
+    auto sums = B::no_sum();
+    auto bytes = B::zero();  // every byte seen, or-ed: its top bit tells of a byte above 0x7F
     for (; i + 64 <= n; i += 64) {
-        const __m128i a = load16(p + i);
-        const __m128i b = load16(p + i + 16);
-        const __m128i c = load16(p + i + 32);
-        const __m128i d = load16(p + i + 48);
-        bytes = _mm_or_si128(bytes, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
-        if ((html_special_mask(a) | html_special_mask(b) | html_special_mask(c) | html_special_mask(d)) == 0) continue;
-        sums = _mm_add_epi64(sums, _mm_add_epi64(_mm_add_epi64(added(a), added(b)), _mm_add_epi64(added(c), added(d))));
+        const auto a = B::load(p + i);
+        const auto b = B::load(p + i + 16);
+        const auto c = B::load(p + i + 32);
+        const auto d = B::load(p + i + 48);
+        bytes = B::either(bytes, B::either(B::either(a, b), B::either(c, d)));
+        if ((B::html_special_mask(a) | B::html_special_mask(b) | B::html_special_mask(c) | B::html_special_mask(d)) == 0)
+            continue;
+        sums = B::add_html_added(B::add_html_added(B::add_html_added(B::add_html_added(sums, a), b), c), d);
     }
     for (; i + 16 <= n; i += 16) {
-        const __m128i v = load16(p + i);
-        bytes = _mm_or_si128(bytes, v);
-        sums = _mm_add_epi64(sums, added(v));
+        const auto v = B::load(p + i);
+        bytes = B::either(bytes, v);
+        sums = B::add_html_added(sums, v);
     }
-    std::uint64_t lanes[2];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), sums);
-    size += static_cast<std::size_t>(lanes[0] + lanes[1]);
-    high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
-#endif
+    size += static_cast<std::size_t>(B::total(sums));
+    unsigned high = B::high_bit_mask(bytes);
     for (; i < n; ++i) {
         const auto c = static_cast<unsigned char>(p[i]);
         high |= c & 0x80U;

@@ -4,16 +4,16 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "convert_engine/byte_blocks.hpp"
 #include "python_module/boundary.hpp"
 #include "python_module/utf8.hpp"
 
 namespace python_module {
 
 namespace {
+
+using convert_engine::ascii_prefix;
+using convert_engine::Blocks;
 
 // What one pass over the bytes tells: the largest byte, which fixes the
 // str's kind, and the number of continuation bytes, which fixes its length.
@@ -22,82 +22,16 @@ struct Survey {
     std::size_t continuations = 0;
 };
 
-// The length of the ASCII run the bytes start with, found 64 bytes at a
-// time, then 16, then byte by byte for the last few.
-std::size_t ascii_prefix(const unsigned char* data, std::size_t size) noexcept {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 64 <= size; i += 64) {
-        const auto* block = reinterpret_cast<const __m128i*>(data + i);
-        const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
-                                         _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)));
-        if (_mm_movemask_epi8(any) != 0) break;
-    }
-    for (; i + 16 <= size; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
-        if (high != 0) return i + static_cast<std::size_t>(__builtin_ctz(high));
-    }
-#endif
-    while (i < size && data[i] < 0x80) ++i;
-    return i;
-}
-
 Survey survey(const unsigned char* data, std::size_t size) noexcept {
     Survey found;
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    __m128i largest = _mm_setzero_si128();
-    // 0x80..0xBF are the bytes below 0xC0 as signed bytes, -64. Each lane
-    // counts its own (a compare gives -1) for up to 255 blocks, then the
-    // lanes are summed.
-    const __m128i continuation_end = _mm_set1_epi8(-64);
-    while (i + 16 <= size) {
-        __m128i counts = _mm_setzero_si128();
-        for (int blocks = 0; blocks < 255 && i + 16 <= size; ++blocks, i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-            largest = _mm_max_epu8(largest, v);
-            counts = _mm_sub_epi8(counts, _mm_cmplt_epi8(v, continuation_end));
-        }
-        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-        found.continuations += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-                               static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-    }
-    alignas(16) unsigned char lanes[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), largest);
-    for (const unsigned char lane : lanes) {
-        if (lane > found.largest) found.largest = lane;
-    }
-#endif
-    for (; i < size; ++i) {
+    const std::size_t blocks = size / 16;
+    Blocks::survey(data, blocks, found.largest, found.continuations);
+    for (std::size_t i = 16 * blocks; i < size; ++i) {
         if (data[i] > found.largest) found.largest = data[i];
         if (data[i] >= 0x80 && data[i] < 0xC0) ++found.continuations;
     }
     return found;
 }
-
-#if defined(__SSE2__)
-// Stores the 16 ASCII bytes of `v` as 16 characters of type Char.
-template <class Char>
-void store_ascii_block(Char* out, __m128i v) noexcept {
-    if constexpr (sizeof(Char) == 1) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    } else {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i low = _mm_unpacklo_epi8(v, zero);
-        const __m128i high = _mm_unpackhi_epi8(v, zero);
-        if constexpr (sizeof(Char) == 2) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), high);
-        } else {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(low, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(low, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpacklo_epi16(high, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm_unpackhi_epi16(high, zero));
-        }
-    }
-}
-#endif
 
 // Decodes the bytes into exactly `length` characters of type Char; false
 // when they are not well-formed UTF-8, do not come to `length` characters
@@ -108,13 +42,12 @@ bool decode_into(const unsigned char* data, std::size_t size, Char* out, std::si
     std::size_t i = 0;
     std::size_t o = 0;
     while (i < size) {
-#if defined(__SSE2__)
         if (i + 16 <= size) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-            const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+            const auto v = Blocks::load(data + i);
+            const unsigned high = Blocks::high_bit_mask(v);
             if (high == 0) {
                 if (length - o < 16) return false;
-                store_ascii_block(out + o, v);
+                Blocks::widen(out + o, v);
                 i += 16;
                 o += 16;
                 continue;
@@ -123,7 +56,7 @@ bool decode_into(const unsigned char* data, std::size_t size, Char* out, std::si
             // the whole block when there is room, the rest overwritten next.
             const auto plain = static_cast<std::size_t>(__builtin_ctz(high));
             if (length - o >= 16) {
-                store_ascii_block(out + o, v);
+                Blocks::widen(out + o, v);
             } else {
                 if (length - o < plain) return false;
                 for (std::size_t k = 0; k < plain; ++k) out[o + k] = static_cast<Char>(data[i + k]);
@@ -131,7 +64,6 @@ bool decode_into(const unsigned char* data, std::size_t size, Char* out, std::si
             i += plain;
             o += plain;
         }
-#endif
         if (o == length) return false;
         const unsigned char lead = data[i];
         if (lead < 0x80) {

@@ -8,11 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "convert_engine/byte_blocks.hpp"
 #include "convert_engine/json/arena.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace convert_engine::notebook {
 
@@ -140,15 +138,7 @@ private:
     static std::uint64_t byte_at(const char* s, std::size_t from, std::size_t to) noexcept {
         return std::uint64_t{static_cast<unsigned char>(s[from])} << (8 * to);
     }
-    void store(std::uint64_t low, std::uint64_t high) noexcept {
-#if defined(__SSE2__)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(raw_),
-                         _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)));
-#else
-        std::memcpy(raw_, &low, sizeof low);
-        std::memcpy(raw_ + sizeof low, &high, sizeof high);
-#endif
-    }
+    void store(std::uint64_t low, std::uint64_t high) noexcept { Blocks::store_words(raw_, low, high); }
     std::uint64_t word(std::size_t k) const noexcept { return load<std::uint64_t>(raw_ + 8 * k); }
     // A word with its first byte most significant.
     std::uint64_t ranked(std::size_t k) const noexcept { return __builtin_bswap64(word(k)); }

@@ -11,9 +11,9 @@
 #include <vector>
 
 
+#include "convert_engine/byte_blocks.hpp"
 #include "convert_engine/json/string_blocks.hpp"
 #include "convert_engine/json/unexpected.hpp"
-#include "convert_engine/text_scan.hpp"
 
 namespace convert_engine::notebook::detail {
 
@@ -137,12 +137,11 @@ template <bool kPlain, bool kRoom = false>
 // after the other from its mask, without scanning it again.
 template <bool kPlain>
 [[gnu::always_inline]] inline std::size_t skip_simple_run(const char* p, std::size_t i, std::size_t n) noexcept {
-#if defined(__SSE2__)
     // Blocks with room after them for an escape that starts in the block.
     if (n >= 32) {
         const std::size_t last = n - 32;
         while (i <= last) {
-            unsigned mask = json_string_special_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+            unsigned mask = Blocks::json_string_special_mask(Blocks::load(p + i));
             if (mask == 0) {
                 i += 16;
                 continue;
@@ -160,7 +159,6 @@ template <bool kPlain>
             i = std::max(i + 16, end);
         }
     }
-#endif
     while (i < n) {
         if (!is_json_string_special(static_cast<unsigned char>(p[i]))) {
             ++i;

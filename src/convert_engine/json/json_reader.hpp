@@ -12,7 +12,7 @@
 #include "convert_engine/json/json_value.hpp"
 #include "convert_engine/json/messages.hpp"
 #include "convert_engine/json/open_stack.hpp"
-#include "convert_engine/text_scan.hpp"
+#include "convert_engine/byte_blocks.hpp"
 
 namespace convert_engine::notebook::detail {
 
