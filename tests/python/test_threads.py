@@ -78,4 +78,6 @@ def test_call_holds_the_interpreter_lock(qc, fmt):
         stop.set()
         spinner.join()
     runs = sum(start < when < end for when in resumed)
-    assert runs <= 3, f"{runs} runs of another thread during a call of {end - start:.3f} s"
+    # A few more for a busy machine, where the spinner's own turns may be cut
+    # short; a call that lets other threads in gives them dozens.
+    assert runs <= 6, f"{runs} runs of another thread during a call of {end - start:.3f} s"
