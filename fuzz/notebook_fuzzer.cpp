@@ -456,27 +456,42 @@ private:
     bool lone_surrogate_ = false;
 };
 
-// Messages about the grammar itself, which valid JSON never earns. The
-// reader's other messages (types, lengths, keys, ranges, the budget, and
-// "trailing characters" after the last field of an array form) do arise for
-// valid JSON.
-bool syntax_message(std::string_view message) {
-    static constexpr std::string_view kPrefixes[] = {
-        "EOF while parsing",
-        "expected `:`",
-        "expected `,` or `]`",
-        "expected `,` or `}`",
-        "expected ident",
-        "key must be a string",
-        "trailing comma",
-        "invalid escape",
-        "invalid number",
-        "control character",
-        "unexpected end of hex escape",
-        "lone leading surrogate in hex escape",
-    };
-    for (const std::string_view prefix : kPrefixes) {
-        if (message.substr(0, prefix.size()) == prefix) return true;
+// Failures of the grammar itself, which valid JSON never earns. The
+// reader's other failures (types, lengths, keys, ranges, the budget, and
+// trailing characters after the last field of an array form) do arise for
+// valid JSON. No default: a new kind has to be sorted here.
+bool syntax_failure(nb::ErrorKind kind) {
+    switch (kind) {
+        case nb::ErrorKind::EofWhileParsingValue:
+        case nb::ErrorKind::EofWhileParsingString:
+        case nb::ErrorKind::EofWhileParsingObject:
+        case nb::ErrorKind::EofWhileParsingList:
+        case nb::ErrorKind::ExpectedColon:
+        case nb::ErrorKind::ExpectedCommaOrBracket:
+        case nb::ErrorKind::ExpectedCommaOrBrace:
+        case nb::ErrorKind::ExpectedIdent:
+        case nb::ErrorKind::KeyMustBeString:
+        case nb::ErrorKind::TrailingComma:
+        case nb::ErrorKind::InvalidEscape:
+        case nb::ErrorKind::InvalidNumber:
+        case nb::ErrorKind::ControlCharacterInString:
+        case nb::ErrorKind::UnexpectedEndOfHexEscape:
+        case nb::ErrorKind::LoneLeadingSurrogate:
+            return true;
+        // Valid JSON earns these; "expected value" is judged by where it
+        // stands (cell_kind_expected_value).
+        case nb::ErrorKind::ExpectedValue:
+        case nb::ErrorKind::TrailingCharacters:
+        case nb::ErrorKind::RecursionLimitExceeded:
+        case nb::ErrorKind::NumberOutOfRange:
+        case nb::ErrorKind::SourceMismatch:
+        case nb::ErrorKind::MissingField:
+        case nb::ErrorKind::DuplicateField:
+        case nb::ErrorKind::InvalidType:
+        case nb::ErrorKind::InvalidValue:
+        case nb::ErrorKind::InvalidLength:
+        case nb::ErrorKind::UnknownVariant:
+            return false;
     }
     return false;
 }
@@ -488,7 +503,7 @@ std::size_t point_of(std::string_view text, const nb::JsonError& error) {
     return line_start + error.column;
 }
 
-// "expected value" is a syntax message too, except where the cell kind's
+// "expected value" is a syntax failure too, except where the cell kind's
 // reader gives it to valid JSON: at the first byte of a value that is neither
 // a string nor an object, at the brace closing an empty object, and just
 // before the comma that opens a second member of its one-member object.
@@ -507,9 +522,9 @@ void check_grammar(std::string_view text, const nb::JsonError* error) {
         return;
     }
     if (grammar != Grammar::valid) return;
-    const bool wrong = error->message == "expected value"
+    const bool wrong = error->kind == nb::ErrorKind::ExpectedValue
                            ? !cell_kind_expected_value(text, point_of(text, *error))
-                           : syntax_message(error->message);
+                           : syntax_failure(error->kind);
     if (wrong) fail("a syntax message for valid JSON", error->display());
 }
 

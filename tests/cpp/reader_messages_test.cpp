@@ -7,6 +7,7 @@
 
 namespace {
 
+using convert_engine::notebook::ErrorKind;
 using convert_engine::notebook::parse_notebook;
 
 struct Failure {
@@ -307,6 +308,35 @@ TEST(ReaderMessages, EachFailureWithItsPosition) {
         ASSERT_FALSE(result.ok()) << f.text;
         EXPECT_TRUE(result.error().placed()) << f.text;
         EXPECT_EQ(result.error().display(), f.display) << f.text;
+    }
+}
+
+// A failure's kind travels with its text from where it is made, whether it
+// is placed there, by an open record or list, or by a wrong value's reader.
+TEST(ReaderMessages, EachFailureWithItsKind) {
+    struct Case {
+        std::string text;
+        ErrorKind kind;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {R"({"nbformat" 4)", ErrorKind::ExpectedColon, "expected `:`"},
+        {R"({"nbformat":4})", ErrorKind::MissingField, "missing field `nbformat_minor`"},
+        {R"({"nbformat":4.0})", ErrorKind::InvalidType, "invalid type: floating point `4.0`, expected u32"},
+        {R"({"nbformat":-1})", ErrorKind::InvalidValue, "invalid value: integer `-1`, expected u32"},
+        {R"([{}])", ErrorKind::InvalidLength, "invalid length 1, expected struct Notebook with 4 elements"},
+        {R"({"cells":[{"cell_type":"Code","source":""}]})", ErrorKind::UnknownVariant,
+         "unknown variant `Code`, expected one of `code`, `markdown`, `raw`"},
+        {R"({"cells":[{"cell_type":"raw","source":null}]})", ErrorKind::SourceMismatch,
+         "data did not match any variant of untagged enum CellSourceJson"},
+        {R"({"metadata":{"x":)" + std::string(200, '['), ErrorKind::RecursionLimitExceeded,
+         "recursion limit exceeded"},
+    };
+    for (const Case& c : cases) {
+        const auto result = parse_notebook(c.text);
+        ASSERT_FALSE(result.ok()) << c.text;
+        EXPECT_EQ(result.error().kind, c.kind) << c.text;
+        EXPECT_EQ(result.error().message, c.message) << c.text;
     }
 }
 

@@ -3,10 +3,14 @@
 #include <cstddef>
 #include <string>
 
+#include "convert_engine/json/messages.hpp"
+
 namespace convert_engine::notebook {
 
 // One failure of JSON reading or writing. line 0 means "not placed yet".
 struct JsonError {
+    // What failed, for callers that tell failures apart; `message` is its text.
+    ErrorKind kind;
     std::string message;
     std::size_t line = 0;
     std::size_t column = 0;

@@ -196,21 +196,21 @@ private:
 // ---- failures -----------------------------------------------------------------
 
 void JsonReader::fail_syntax(std::size_t at, ErrorKind kind) const {
-    throw ReadError{std::string(message_text(kind)), std::min(at + 1, text_.size()), true};
+    fail_at_point(std::min(at + 1, text_.size()), kind);
 }
 
 void JsonReader::fail_at_point(std::size_t point, ErrorKind kind) const {
-    fail_at_point(point, std::string(message_text(kind)));
+    fail_at_point(point, fixed_message(kind));
 }
 
-void JsonReader::fail_at_point(std::size_t point, std::string message) const {
-    throw ReadError{std::move(message), point, true};
+void JsonReader::fail_at_point(std::size_t point, Message message) const {
+    throw ReadError{message.kind, std::move(message.text), point, true};
 }
 
-void JsonReader::fail_unplaced(ErrorKind kind) { fail_unplaced(std::string(message_text(kind))); }
+void JsonReader::fail_unplaced(ErrorKind kind) { fail_unplaced(fixed_message(kind)); }
 
-void JsonReader::fail_unplaced(std::string message) {
-    throw ReadError{std::move(message), 0, false};
+void JsonReader::fail_unplaced(Message message) {
+    throw ReadError{message.kind, std::move(message.text), 0, false};
 }
 
 void JsonReader::fail_invalid_type(std::string_view expected) {
@@ -275,13 +275,13 @@ void JsonReader::place_after_array_close(ReadError& e) noexcept {
     e.placed = true;
 }
 
-JsonError JsonReader::place(std::string_view text, std::size_t point, std::string message) {
+JsonError JsonReader::place(std::string_view text, std::size_t point, ReadError&& error) {
     point = std::min(point, text.size());
     const std::string_view before = text.substr(0, point);
     const std::size_t last_lf = before.rfind('\n');
     const std::size_t line_start = last_lf == std::string_view::npos ? 0 : last_lf + 1;
     const auto lines = static_cast<std::size_t>(std::count(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(line_start), '\n'));
-    return JsonError{std::move(message), lines + 1, point - line_start};
+    return JsonError{error.kind, std::move(error.message), lines + 1, point - line_start};
 }
 
 // ---- object and list syntax -------------------------------------------------

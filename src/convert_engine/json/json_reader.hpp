@@ -21,6 +21,7 @@ namespace convert_engine::notebook::detail {
 // missing or repeated key, a short array form, ...) is placed by the
 // innermost list or record still open, after that one's closing step.
 struct ReadError {
+    ErrorKind kind;
     std::string message;
     std::size_t point = 0;
     bool placed = false;
@@ -99,9 +100,9 @@ public:
     // of the text when `at` is past it.
     [[noreturn]] void fail_syntax(std::size_t at, ErrorKind kind) const;
     [[noreturn]] void fail_at_point(std::size_t point, ErrorKind kind) const;
-    [[noreturn]] void fail_at_point(std::size_t point, std::string message) const;
+    [[noreturn]] void fail_at_point(std::size_t point, Message message) const;
     [[noreturn]] static void fail_unplaced(ErrorKind kind);
-    [[noreturn]] static void fail_unplaced(std::string message);
+    [[noreturn]] static void fail_unplaced(Message message);
     // The value at the offset has the wrong JSON type: reads it whole
     // (scalars) or not at all (arrays, objects) and fails with "invalid type".
     [[noreturn]] void fail_invalid_type(std::string_view expected);
@@ -281,9 +282,9 @@ public:
         leave();
     }
 
-    // Line and column of a point: lines count line feeds from 1, the column
+    // The error placed at a point: lines count line feeds from 1, the column
     // counts bytes after the last line feed before the point.
-    static JsonError place(std::string_view text, std::size_t point, std::string message);
+    static JsonError place(std::string_view text, std::size_t point, ReadError&& error);
 
 private:
     // After a line feed: skips the spaces that indent the next line, eight

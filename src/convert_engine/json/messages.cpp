@@ -2,6 +2,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <utility>
 
 namespace convert_engine::notebook {
 
@@ -44,8 +45,8 @@ constexpr std::array<std::string_view, 26> kTexts = {
 };
 static_assert(kTexts.size() == static_cast<std::size_t>(ErrorKind::UnknownVariant) + 1);
 
-// The kind's text with each "{}" of the text replaced by the next detail.
-std::string filled(ErrorKind kind, std::initializer_list<std::string_view> details) {
+// The kind with its text, each "{}" of the text replaced by the next detail.
+Message filled(ErrorKind kind, std::initializer_list<std::string_view> details) {
     const std::string_view text = message_text(kind);
     std::string out;
     std::size_t size = text.size();
@@ -59,30 +60,32 @@ std::string filled(ErrorKind kind, std::initializer_list<std::string_view> detai
         from = at + 2;
     }
     out.append(text, from);
-    return out;
+    return {kind, std::move(out)};
 }
 
 }  // namespace
 
 std::string_view message_text(ErrorKind kind) noexcept { return kTexts[static_cast<std::size_t>(kind)]; }
 
-std::string missing_field(std::string_view key) { return filled(ErrorKind::MissingField, {key}); }
+Message fixed_message(ErrorKind kind) { return {kind, std::string(message_text(kind))}; }
 
-std::string duplicate_field(std::string_view key) { return filled(ErrorKind::DuplicateField, {key}); }
+Message missing_field(std::string_view key) { return filled(ErrorKind::MissingField, {key}); }
 
-std::string invalid_type(std::string_view unexpected, std::string_view expected) {
+Message duplicate_field(std::string_view key) { return filled(ErrorKind::DuplicateField, {key}); }
+
+Message invalid_type(std::string_view unexpected, std::string_view expected) {
     return filled(ErrorKind::InvalidType, {unexpected, expected});
 }
 
-std::string invalid_value(std::string_view unexpected, std::string_view expected) {
+Message invalid_value(std::string_view unexpected, std::string_view expected) {
     return filled(ErrorKind::InvalidValue, {unexpected, expected});
 }
 
-std::string invalid_length(std::size_t length, std::string_view expected) {
+Message invalid_length(std::size_t length, std::string_view expected) {
     return filled(ErrorKind::InvalidLength, {std::to_string(length), expected});
 }
 
-std::string unknown_variant(std::string_view name, std::string_view names) {
+Message unknown_variant(std::string_view name, std::string_view names) {
     return filled(ErrorKind::UnknownVariant, {name, names});
 }
 

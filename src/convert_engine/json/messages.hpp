@@ -40,16 +40,24 @@ enum class ErrorKind : std::uint8_t {
     UnknownVariant,  // name, the accepted names
 };
 
+// A failure as made: its kind, and the text that kind gives it.
+struct Message {
+    ErrorKind kind;
+    std::string text;
+};
+
 // The text of a kind without details.
 std::string_view message_text(ErrorKind kind) noexcept;
 
-// The text of a kind with its details.
-std::string missing_field(std::string_view key);
-std::string duplicate_field(std::string_view key);
-std::string invalid_type(std::string_view unexpected, std::string_view expected);
-std::string invalid_value(std::string_view unexpected, std::string_view expected);
-std::string invalid_length(std::size_t length, std::string_view expected);
+// A kind without details, with its text.
+Message fixed_message(ErrorKind kind);
+// A kind with its details.
+Message missing_field(std::string_view key);
+Message duplicate_field(std::string_view key);
+Message invalid_type(std::string_view unexpected, std::string_view expected);
+Message invalid_value(std::string_view unexpected, std::string_view expected);
+Message invalid_length(std::size_t length, std::string_view expected);
 // "unknown variant `<name>`, expected one of <names>".
-std::string unknown_variant(std::string_view name, std::string_view names);
+Message unknown_variant(std::string_view name, std::string_view names);
 
 }  // namespace convert_engine::notebook

@@ -71,7 +71,7 @@ Result<Notebook, JsonError> parse_notebook(std::string_view text, ReadOptions op
         return Result<Notebook, JsonError>(std::move(notebook));
     } catch (detail::ReadError& e) {
         const std::size_t point = e.placed ? e.point : reader.offset();
-        return detail::JsonReader::place(text, point, std::move(e.message));
+        return detail::JsonReader::place(text, point, std::move(e));
     }
 }
 
