@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "convert_engine/text.hpp"
 #include "convert_engine/byte_blocks.hpp"
@@ -168,11 +169,6 @@ struct HtmlEscaping {
     static unsigned mask(const typename B::Block& v) noexcept {
         return B::html_special_mask(v);
     }
-    // `sum` with what the block's entities add to its length.
-    template <class B>
-    static typename B::Sum add_added(typename B::Sum sum, const typename B::Block& v) noexcept {
-        return B::add_html_added(sum, v);
-    }
 };
 
 struct JsonInHtmlEscaping {
@@ -229,24 +225,6 @@ char* write_escaped(char* dst, std::string_view text) noexcept {
     const auto tail = B::load(pad + 16);
     dst = escape_block<Escaping, B>(dst, pad + 16, tail, Escaping::template mask<B>(tail));
     return dst - (32 - rest);
-}
-
-// The length of `text` once escaped (for an escaping that can count what a
-// block adds).
-template <class Escaping, class B = Blocks>
-std::size_t escaped_size(std::string_view text) noexcept {
-    const char* p = text.data();
-    const std::size_t n = text.size();
-    std::size_t size = n;
-    std::size_t i = 0;
-    auto sums = B::no_sum();
-    for (; i + 16 <= n; i += 16) sums = Escaping::template add_added<B>(sums, B::load(p + i));
-    size += static_cast<std::size_t>(B::total(sums));
-    for (; i < n; ++i) {
-        const std::uint64_t entry = Escaping::table[static_cast<unsigned char>(p[i])];
-        if (entry != 0) size += (entry >> 56) - 1;
-    }
-    return size;
 }
 
 // The length of a text as written, and whether it is all ASCII.
@@ -308,6 +286,13 @@ TextLength html_escaped_length(std::string_view text) noexcept {
         if (entry != 0) size += (entry >> 56) - 1;
     }
     return {size, high == 0};
+}
+
+// The length of `text` once HTML-escaped.
+template <class Escaping, class B = Blocks>
+std::size_t escaped_size(std::string_view text) noexcept {
+    static_assert(std::is_same_v<Escaping, HtmlEscaping>, "only HTML escaping is measured ahead");
+    return html_escaped_length<B>(text).size;
 }
 
 // The room put_escaped below asks for: a text with nothing to escape is

@@ -99,15 +99,15 @@ TextLength error_length(const CellOutput::Error& error) {
 
 void put_error(TextOutput& out, const CellOutput::Error& error) {
     out.put(kErrorName);
-    put_escaped<HtmlEscaping>(out, error.ename, escaped_size<HtmlEscaping>(error.ename));
+    put_html_escaped(out, error.ename);
     out.put(kErrorValue);
-    put_escaped<HtmlEscaping>(out, error.evalue, escaped_size<HtmlEscaping>(error.evalue));
+    put_html_escaped(out, error.evalue);
     out.put(kPre);
     // Escaping leaves line feeds alone, so escaping line by line equals
     // escaping the joined traceback.
     for (std::size_t i = 0; i < error.traceback.size(); ++i) {
         if (i != 0) out.put('\n');
-        put_escaped<HtmlEscaping>(out, error.traceback[i], escaped_size<HtmlEscaping>(error.traceback[i]));
+        put_html_escaped(out, error.traceback[i]);
     }
     out.put(kErrorEnd);
 }
