@@ -1,5 +1,6 @@
 set(QC_NOTEBOOK_SOURCES
   src/convert_engine/notebook/model.cpp
+  src/convert_engine/notebook/joined_text.cpp
   src/convert_engine/notebook/metadata_reader.cpp
   src/convert_engine/notebook/cell_reader.cpp
   src/convert_engine/notebook/output_reader.cpp

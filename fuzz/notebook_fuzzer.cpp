@@ -27,6 +27,7 @@
 
 namespace {
 
+namespace js = convert_engine::json;
 namespace nb = convert_engine::notebook;
 namespace cv = convert_engine::converters;
 
@@ -195,8 +196,8 @@ std::string expected_python(const nb::Notebook& notebook) {
     return trim(out);
 }
 
-std::string expected_bundle(const nb::JsonObject& bundle) {
-    auto string_at = [&bundle](const char* key) -> const nb::CompactString* {
+std::string expected_bundle(const js::JsonObject& bundle) {
+    auto string_at = [&bundle](const char* key) -> const js::CompactString* {
         const auto it = bundle.find(key);
         return it == bundle.end() ? nullptr : it->second.as_string();
     };
@@ -205,7 +206,7 @@ std::string expected_bundle(const nb::JsonObject& bundle) {
     if (const auto* png = string_at("image/png")) return "<img src=\"data:image/png;base64," + escape(*png) + "\" />";
     if (const auto* svg = string_at("image/svg+xml")) return std::string(*svg);
     convert_engine::Text json;
-    nb::append_json_value_pretty(json, nb::JsonValue(bundle));
+    nb::append_json_value_pretty(json, js::JsonValue(bundle));
     return "<pre>" + escape(json) + "</pre>";
 }
 
@@ -295,7 +296,7 @@ void check_round_trip(const nb::Notebook& notebook) {
     check(text1.empty() || text1.back() == '}', "to_vec_pretty: text does not end with the closing brace");
 
     // Read back into an arena: a document there equals one on the heap.
-    nb::Arena arena;
+    js::Arena arena;
     nb::ReadOptions options;
     options.arena = &arena;
     const auto reread = nb::parse_notebook(text1, options);
@@ -460,44 +461,44 @@ private:
 // reader's other failures (types, lengths, keys, ranges, the budget, and
 // trailing characters after the last field of an array form) do arise for
 // valid JSON. No default: a new kind has to be sorted here.
-bool syntax_failure(nb::ErrorKind kind) {
+bool syntax_failure(js::ErrorKind kind) {
     switch (kind) {
-        case nb::ErrorKind::EofWhileParsingValue:
-        case nb::ErrorKind::EofWhileParsingString:
-        case nb::ErrorKind::EofWhileParsingObject:
-        case nb::ErrorKind::EofWhileParsingList:
-        case nb::ErrorKind::ExpectedColon:
-        case nb::ErrorKind::ExpectedCommaOrBracket:
-        case nb::ErrorKind::ExpectedCommaOrBrace:
-        case nb::ErrorKind::ExpectedIdent:
-        case nb::ErrorKind::KeyMustBeString:
-        case nb::ErrorKind::TrailingComma:
-        case nb::ErrorKind::InvalidEscape:
-        case nb::ErrorKind::InvalidNumber:
-        case nb::ErrorKind::ControlCharacterInString:
-        case nb::ErrorKind::UnexpectedEndOfHexEscape:
-        case nb::ErrorKind::LoneLeadingSurrogate:
+        case js::ErrorKind::EofWhileParsingValue:
+        case js::ErrorKind::EofWhileParsingString:
+        case js::ErrorKind::EofWhileParsingObject:
+        case js::ErrorKind::EofWhileParsingList:
+        case js::ErrorKind::ExpectedColon:
+        case js::ErrorKind::ExpectedCommaOrBracket:
+        case js::ErrorKind::ExpectedCommaOrBrace:
+        case js::ErrorKind::ExpectedIdent:
+        case js::ErrorKind::KeyMustBeString:
+        case js::ErrorKind::TrailingComma:
+        case js::ErrorKind::InvalidEscape:
+        case js::ErrorKind::InvalidNumber:
+        case js::ErrorKind::ControlCharacterInString:
+        case js::ErrorKind::UnexpectedEndOfHexEscape:
+        case js::ErrorKind::LoneLeadingSurrogate:
             return true;
         // Valid JSON earns these; "expected value" is judged by where it
         // stands (cell_kind_expected_value).
-        case nb::ErrorKind::ExpectedValue:
-        case nb::ErrorKind::TrailingCharacters:
-        case nb::ErrorKind::RecursionLimitExceeded:
-        case nb::ErrorKind::NumberOutOfRange:
-        case nb::ErrorKind::SourceMismatch:
-        case nb::ErrorKind::MissingField:
-        case nb::ErrorKind::DuplicateField:
-        case nb::ErrorKind::InvalidType:
-        case nb::ErrorKind::InvalidValue:
-        case nb::ErrorKind::InvalidLength:
-        case nb::ErrorKind::UnknownVariant:
+        case js::ErrorKind::ExpectedValue:
+        case js::ErrorKind::TrailingCharacters:
+        case js::ErrorKind::RecursionLimitExceeded:
+        case js::ErrorKind::NumberOutOfRange:
+        case js::ErrorKind::NoVariantMatched:
+        case js::ErrorKind::MissingField:
+        case js::ErrorKind::DuplicateField:
+        case js::ErrorKind::InvalidType:
+        case js::ErrorKind::InvalidValue:
+        case js::ErrorKind::InvalidLength:
+        case js::ErrorKind::UnknownVariant:
             return false;
     }
     return false;
 }
 
 // The byte offset of a placed error's point.
-std::size_t point_of(std::string_view text, const nb::JsonError& error) {
+std::size_t point_of(std::string_view text, const js::JsonError& error) {
     std::size_t line_start = 0;
     for (std::size_t line = 1; line < error.line; ++line) line_start = text.find('\n', line_start) + 1;
     return line_start + error.column;
@@ -514,7 +515,7 @@ bool cell_kind_expected_value(std::string_view text, std::size_t point) {
     return c == '}' || c == '[' || c == 'n' || c == 't' || c == 'f' || c == '-' || (c >= '0' && c <= '9');
 }
 
-void check_grammar(std::string_view text, const nb::JsonError* error) {
+void check_grammar(std::string_view text, const js::JsonError* error) {
     const Grammar grammar = GrammarCheck(text).run();
     if (grammar == Grammar::too_deep) return;
     if (!error) {
@@ -522,18 +523,18 @@ void check_grammar(std::string_view text, const nb::JsonError* error) {
         return;
     }
     if (grammar != Grammar::valid) return;
-    const bool wrong = error->kind == nb::ErrorKind::ExpectedValue
+    const bool wrong = error->kind() == js::ErrorKind::ExpectedValue
                            ? !cell_kind_expected_value(text, point_of(text, *error))
-                           : syntax_failure(error->kind);
+                           : syntax_failure(error->kind());
     if (wrong) fail("a syntax message for valid JSON", error->display());
 }
 
 // The reads that leave maps unbuilt, as the module does per format, fail
 // exactly as the full read does; otherwise Markdown and the script, which
 // never show those maps, come out the same.
-void check_partial_reads(std::string_view text, const convert_engine::Result<nb::Notebook, nb::JsonError>& full) {
+void check_partial_reads(std::string_view text, const convert_engine::Result<nb::Notebook, js::JsonError>& full) {
     for (const bool metadata : {false, true}) {
-        nb::Arena arena;
+        js::Arena arena;
         nb::ReadOptions options;
         options.drop_code_outputs = true;
         options.empty_metadata = metadata;
@@ -563,9 +564,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto parsed = nb::parse_notebook(text);
     check_partial_reads(text, parsed);
     if (!parsed.ok()) {
-        const nb::JsonError& error = parsed.error();
-        check(error.placed(), "parse_notebook returned an unplaced error", error.message);
-        check(!error.message.empty(), "parse_notebook returned an empty message");
+        const js::JsonError& error = parsed.error();
+        check(error.placed(), "parse_notebook returned an unplaced error", error.message());
+        check(!error.message().empty(), "parse_notebook returned an empty message");
         check(error.line <= count_lines(text) && error.column <= text.size(),
               "parse_notebook placed its error outside the text", error.display());
         check(valid_utf8(error.display()), "error text is not valid UTF-8");

@@ -11,6 +11,7 @@ namespace python_module {
 
 namespace {
 
+namespace json = convert_engine::json;
 namespace converters = convert_engine::converters;
 namespace notebook = convert_engine::notebook;
 
@@ -35,7 +36,7 @@ Outcome<Converted> convert_text(std::string_view notebook_text, std::string_view
     options.empty_metadata = format != "strip";
     // The document's parts live in one arena, given back at once when the
     // call ends; it outlives the document, declared before it.
-    notebook::Arena arena;
+    json::Arena arena;
     options.arena = &arena;
     auto parsed = notebook::parse_notebook(notebook_text, options);
     if (!parsed) {

@@ -9,7 +9,7 @@
 
 namespace {
 
-using convert_engine::notebook::CompactString;
+using convert_engine::json::CompactString;
 
 // Texts on both sides of the in-place limit, with zero bytes and bytes above
 // 0x7F: each one survives copies, moves and assignments byte for byte, and

@@ -3,8 +3,8 @@
 #include "convert_engine/error/convert_error.hpp"
 
 using convert_engine::error::ConvertError;
-using convert_engine::notebook::ErrorKind;
-using convert_engine::notebook::JsonError;
+using convert_engine::json::ErrorKind;
+using convert_engine::json::JsonError;
 
 TEST(ConvertError, DisplaysEachKind) {
     struct Case {
@@ -12,9 +12,9 @@ TEST(ConvertError, DisplaysEachKind) {
         const char* text;
     };
     const Case cases[] = {
-        {ConvertError::json_parse(JsonError{ErrorKind::TrailingComma, "trailing comma", 3, 7}),
+        {ConvertError::json_parse(JsonError{{ErrorKind::TrailingComma}, 3, 7}),
          "failed to parse notebook JSON: trailing comma at line 3 column 7"},
-        {ConvertError::json_parse(JsonError{ErrorKind::MissingField, "missing field `cells`", 0, 0}),
+        {ConvertError::json_parse(JsonError{convert_engine::json::missing_field("cells"), 0, 0}),
          "failed to parse notebook JSON: missing field `cells`"},
         {ConvertError::invalid_structure("x"), "invalid notebook structure: x"},
         {ConvertError::unknown_cell_type("foo"), "unknown cell type: foo"},

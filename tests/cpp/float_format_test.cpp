@@ -5,7 +5,7 @@
 
 #include "convert_engine/json/float_format.hpp"
 
-using convert_engine::notebook::format_float;
+using convert_engine::json::format_float;
 
 TEST(FloatFormat, SpellsEachRange) {
     struct Case {

@@ -13,8 +13,8 @@
 
 namespace {
 
-using convert_engine::notebook::JsonObject;
-using convert_engine::notebook::JsonValue;
+using convert_engine::json::JsonObject;
+using convert_engine::json::JsonValue;
 
 JsonObject::Entries entries_of(const JsonObject& object) {
     return {object.begin(), object.end()};

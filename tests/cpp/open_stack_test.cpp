@@ -9,8 +9,8 @@
 
 namespace {
 
-using convert_engine::notebook::CompactString;
-using convert_engine::notebook::detail::OpenStack;
+using convert_engine::json::CompactString;
+using convert_engine::json::detail::OpenStack;
 
 constexpr std::size_t kFirst = OpenStack<CompactString>::kFirstBlock;
 constexpr std::size_t kFirstRoom = OpenStack<CompactString>::kFirstRoom;

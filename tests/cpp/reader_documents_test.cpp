@@ -15,6 +15,7 @@
 namespace {
 
 using namespace convert_engine::notebook;
+using convert_engine::json::Arena;
 
 Notebook read(const std::string& text) {
     auto result = parse_notebook(text);

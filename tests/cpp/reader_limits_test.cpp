@@ -10,7 +10,7 @@
 namespace {
 
 using convert_engine::notebook::parse_notebook;
-using convert_engine::notebook::detail::JsonReader;
+using convert_engine::json::JsonReader;
 
 std::string nested(std::size_t depth, const std::string& inner = "") {
     return std::string(depth, '[') + inner + std::string(depth, ']');

@@ -7,7 +7,7 @@
 
 namespace {
 
-using convert_engine::notebook::ErrorKind;
+using convert_engine::json::ErrorKind;
 using convert_engine::notebook::parse_notebook;
 
 struct Failure {
@@ -327,7 +327,7 @@ TEST(ReaderMessages, EachFailureWithItsKind) {
         {R"([{}])", ErrorKind::InvalidLength, "invalid length 1, expected struct Notebook with 4 elements"},
         {R"({"cells":[{"cell_type":"Code","source":""}]})", ErrorKind::UnknownVariant,
          "unknown variant `Code`, expected one of `code`, `markdown`, `raw`"},
-        {R"({"cells":[{"cell_type":"raw","source":null}]})", ErrorKind::SourceMismatch,
+        {R"({"cells":[{"cell_type":"raw","source":null}]})", ErrorKind::NoVariantMatched,
          "data did not match any variant of untagged enum CellSourceJson"},
         {R"({"metadata":{"x":)" + std::string(200, '['), ErrorKind::RecursionLimitExceeded,
          "recursion limit exceeded"},
@@ -335,8 +335,8 @@ TEST(ReaderMessages, EachFailureWithItsKind) {
     for (const Case& c : cases) {
         const auto result = parse_notebook(c.text);
         ASSERT_FALSE(result.ok()) << c.text;
-        EXPECT_EQ(result.error().kind, c.kind) << c.text;
-        EXPECT_EQ(result.error().message, c.message) << c.text;
+        EXPECT_EQ(result.error().kind(), c.kind) << c.text;
+        EXPECT_EQ(result.error().message(), c.message) << c.text;
     }
 }
 

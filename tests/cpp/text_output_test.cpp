@@ -25,7 +25,7 @@ constexpr Special kSpecials[] = {
 
 std::string json_string(std::string_view text) {
     convert_engine::Text out;
-    notebook::append_json_value_pretty(out, notebook::JsonValue(std::string(text)));
+    notebook::append_json_value_pretty(out, json::JsonValue(std::string(text)));
     return std::string(out);
 }
 
@@ -35,7 +35,7 @@ std::string html_escaped(std::string_view text) { return std::string(converters:
 // its escaped JSON; that text is escaped while it is written, which has to
 // equal escaping the JSON text afterwards.
 void expect_bundle_json_escaped(const std::string& text) {
-    const notebook::JsonObject bundle{{"text/plain", notebook::JsonArray{text}}, {text, nullptr}};
+    const json::JsonObject bundle{{"text/plain", json::JsonArray{text}}, {text, nullptr}};
     convert_engine::Text json;
     notebook::append_json_object_pretty(json, bundle);
     ASSERT_EQ(std::string(converters::render_display_data(bundle)), "<pre>" + html_escaped(json) + "</pre>");

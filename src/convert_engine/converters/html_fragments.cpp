@@ -11,7 +11,7 @@ namespace {
 
 using notebook::CellOutput;
 using notebook::CellType;
-using notebook::JsonObject;
+using json::JsonObject;
 
 constexpr std::string_view kStdout = "<pre class=\"stream-stdout\">";
 constexpr std::string_view kStderr = "<pre class=\"stream-stderr\">";
@@ -25,7 +25,7 @@ constexpr std::string_view kErrorEnd = "</pre></div>";
 
 // The string under `key` when the bundle holds one there; any other kind of
 // value counts as absent.
-const notebook::CompactString* string_entry(const JsonObject& bundle, std::string_view key) {
+const json::CompactString* string_entry(const JsonObject& bundle, std::string_view key) {
     const auto it = bundle.find(key);
     return it == bundle.end() ? nullptr : it->second.as_string();
 }

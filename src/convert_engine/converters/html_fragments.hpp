@@ -19,7 +19,7 @@ void put_html_escaped(TextOutput& out, std::string_view text);
 
 // The fragment of one MIME bundle: text/plain, else image/png, else
 // image/svg+xml (string values only), else the bundle as escaped pretty JSON.
-Text render_display_data(const notebook::JsonObject& bundle);
+Text render_display_data(const json::JsonObject& bundle);
 
 // The length of an output's fragment (and whether it is all ASCII) when it
 // follows from the texts the fragment shows; none for a bundle shown as

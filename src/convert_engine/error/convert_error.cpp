@@ -2,7 +2,7 @@
 
 namespace convert_engine::error {
 
-ConvertError ConvertError::json_parse(notebook::JsonError error) {
+ConvertError ConvertError::json_parse(json::JsonError error) {
     return ConvertError(Kind::JsonParse, std::move(error));
 }
 ConvertError ConvertError::invalid_structure(std::string text) {
@@ -24,7 +24,7 @@ ConvertError ConvertError::unsupported_format(std::uint32_t major, std::uint32_t
 std::string ConvertError::display() const {
     switch (kind_) {
         case Kind::JsonParse:
-            return "failed to parse notebook JSON: " + std::get<notebook::JsonError>(payload_).display();
+            return "failed to parse notebook JSON: " + std::get<json::JsonError>(payload_).display();
         case Kind::InvalidStructure:
             return "invalid notebook structure: " + std::get<std::string>(payload_);
         case Kind::UnknownCellType:

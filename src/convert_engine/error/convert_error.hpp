@@ -21,7 +21,7 @@ public:
         UnsupportedFormat,
     };
 
-    static ConvertError json_parse(notebook::JsonError error);
+    static ConvertError json_parse(json::JsonError error);
     static ConvertError invalid_structure(std::string text);
     static ConvertError unknown_cell_type(std::string text);
     static ConvertError missing_field(std::string text);
@@ -36,11 +36,11 @@ private:
         std::uint32_t major;
         std::uint32_t minor;
     };
-    ConvertError(Kind kind, std::variant<notebook::JsonError, std::string, Version> payload)
+    ConvertError(Kind kind, std::variant<json::JsonError, std::string, Version> payload)
         : kind_(kind), payload_(std::move(payload)) {}
 
     Kind kind_;
-    std::variant<notebook::JsonError, std::string, Version> payload_;
+    std::variant<json::JsonError, std::string, Version> payload_;
 };
 
 }  // namespace convert_engine::error

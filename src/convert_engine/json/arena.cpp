@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 namespace {
 
@@ -53,4 +53,4 @@ void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
     return allocate(bytes, align);
 }
 
-}  // namespace convert_engine::notebook
+}  // namespace convert_engine::json

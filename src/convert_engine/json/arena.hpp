@@ -6,7 +6,7 @@
 #include <new>
 #include <type_traits>
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 // Memory for the strings and containers of one document, handed out in
 // order and given back all at once when the arena goes. A document's parts
@@ -99,4 +99,4 @@ private:
     Arena* arena_ = nullptr;
 };
 
-}  // namespace convert_engine::notebook
+}  // namespace convert_engine::json

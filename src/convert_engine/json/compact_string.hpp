@@ -12,7 +12,7 @@
 #include "convert_engine/json/arena.hpp"
 
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 // A string in 16 bytes: up to 15 bytes are held in place, a longer text on
 // the heap (or in an arena, given back with it) at its exact size. Object
@@ -155,4 +155,4 @@ private:
     alignas(8) char raw_[16];
 };
 
-}  // namespace convert_engine::notebook
+}  // namespace convert_engine::json

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 void append_float(std::string& out, double value) {
     if (!std::isfinite(value)) {
@@ -63,4 +63,4 @@ std::string format_float(double value) {
     return out;
 }
 
-}  // namespace convert_engine::notebook
+}  // namespace convert_engine::json

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 // Appends a finite double in the notebook's number spelling: the shortest
 // round-trip digits, plain form for decimal exponents -5..15 ("100.0",
@@ -12,4 +12,4 @@ namespace convert_engine::notebook {
 void append_float(std::string& out, double value);
 std::string format_float(double value);
 
-}  // namespace convert_engine::notebook
+}  // namespace convert_engine::json

@@ -1,10 +1,10 @@
 #include "convert_engine/json/json_error.hpp"
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 std::string JsonError::display() const {
-    if (!placed()) return message;
-    std::string out = message;
+    std::string out = message();
+    if (!placed()) return out;
     out += " at line ";
     out += std::to_string(line);
     out += " column ";
@@ -12,4 +12,4 @@ std::string JsonError::display() const {
     return out;
 }
 
-}  // namespace convert_engine::notebook
+}  // namespace convert_engine::json

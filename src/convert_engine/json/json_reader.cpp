@@ -15,9 +15,11 @@
 #include "convert_engine/json/string_blocks.hpp"
 #include "convert_engine/json/unexpected.hpp"
 
-namespace convert_engine::notebook::detail {
+namespace convert_engine::json {
 
 namespace {
+
+using detail::StringBlock;
 
 constexpr bool is_digit(int c) noexcept { return c >= '0' && c <= '9'; }
 
@@ -199,19 +201,15 @@ void JsonReader::fail_syntax(std::size_t at, ErrorKind kind) const {
     fail_at_point(std::min(at + 1, text_.size()), kind);
 }
 
-void JsonReader::fail_at_point(std::size_t point, ErrorKind kind) const {
-    fail_at_point(point, fixed_message(kind));
-}
+void JsonReader::fail_at_point(std::size_t point, ErrorKind kind) const { fail_at_point(point, Message{kind}); }
 
 void JsonReader::fail_at_point(std::size_t point, Message message) const {
-    throw ReadError{message.kind, std::move(message.text), point, true};
+    throw ReadError{std::move(message), point, true};
 }
 
-void JsonReader::fail_unplaced(ErrorKind kind) { fail_unplaced(fixed_message(kind)); }
+void JsonReader::fail_unplaced(ErrorKind kind) { fail_unplaced(Message{kind}); }
 
-void JsonReader::fail_unplaced(Message message) {
-    throw ReadError{message.kind, std::move(message.text), 0, false};
-}
+void JsonReader::fail_unplaced(Message message) { throw ReadError{std::move(message), 0, false}; }
 
 void JsonReader::fail_invalid_type(std::string_view expected) {
     std::string unexpected;
@@ -281,7 +279,7 @@ JsonError JsonReader::place(std::string_view text, std::size_t point, ReadError&
     const std::size_t last_lf = before.rfind('\n');
     const std::size_t line_start = last_lf == std::string_view::npos ? 0 : last_lf + 1;
     const auto lines = static_cast<std::size_t>(std::count(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(line_start), '\n'));
-    return JsonError{error.kind, std::move(error.message), lines + 1, point - line_start};
+    return JsonError{std::move(error.what), lines + 1, point - line_start};
 }
 
 // ---- object and list syntax -------------------------------------------------
@@ -746,70 +744,6 @@ std::string JsonReader::read_text() {
     return std::string(read_string());
 }
 
-bool JsonReader::read_joined_text(std::string& out) {
-    const int c = peek_value();
-    if (c == '"') {
-        out = read_string();
-        return true;
-    }
-    if (c != '[') {
-        read_value();
-        return false;
-    }
-    enter();
-    lines_.clear();
-    // Room for the lines of most texts, rather than doubling up to it.
-    if (lines_.capacity() < kFirstLines) lines_.reserve(kFirstLines);
-    bool all_strings = true;
-    bool first = true;
-    while (list_next(first)) {
-        // list_next leaves the offset at the element.
-        if (all_strings && text_[pos_] == '"') {
-            // A long text is given room for all the rest of the input at
-            // once instead of doubling its way there: the room is only
-            // address space until written, and doubling would copy and
-            // first-touch its pages twice over.
-            if (lines_.capacity() - lines_.size() < kLongText && lines_.size() >= kLongText)
-                lines_.reserve(lines_.size() + (text_.size() - pos_) + kDecodeOvershoot);
-            append_string(lines_);
-        } else {
-            all_strings = false;
-            read_value();
-        }
-    }
-    leave();
-    if (!all_strings) return false;
-    // A long text leaves with its buffer, whose room past the text was
-    // never written to; a short one is copied out at its size.
-    if (lines_.size() >= kLongText) {
-        out = std::exchange(lines_, std::string());
-    } else {
-        out = lines_;
-    }
-    return true;
-}
-
-bool JsonReader::check_joined_text() {
-    const int c = peek_value();
-    if (c == '"') {
-        check_string();
-        return true;
-    }
-    if (c != '[') {
-        check_value();
-        return false;
-    }
-    enter();
-    bool all_strings = true;
-    bool first = true;
-    while (check_string_elements(first)) {
-        all_strings = false;
-        check_value();
-    }
-    leave();
-    return all_strings;
-}
-
 bool JsonReader::take_null() {
     if (peek() != 'n') return false;
     ++pos_;
@@ -886,7 +820,7 @@ JsonObject JsonReader::take_entries(std::size_t mark) {
     // The order is found before the object's storage is made, so that the
     // sort's second buffer is gone by then.
     struct Keys {
-        const OpenStack<JsonObject::value_type>* stack;
+        const detail::OpenStack<JsonObject::value_type>* stack;
         std::size_t mark;
     } const keys{&open_entries_, mark};
     const KeyOrder order(
@@ -1031,4 +965,4 @@ void JsonReader::skip_value() {
     }
 }
 
-}  // namespace convert_engine::notebook::detail
+}  // namespace convert_engine::json

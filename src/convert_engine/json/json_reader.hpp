@@ -14,15 +14,14 @@
 #include "convert_engine/json/open_stack.hpp"
 #include "convert_engine/byte_blocks.hpp"
 
-namespace convert_engine::notebook::detail {
+namespace convert_engine::json {
 
 // A reading failure on its way out of the reader. Once `placed`, `point` is
 // the offset its line and column are computed from. An unplaced failure (a
 // missing or repeated key, a short array form, ...) is placed by the
 // innermost list or record still open, after that one's closing step.
 struct ReadError {
-    ErrorKind kind;
-    std::string message;
+    Message what;
     std::size_t point = 0;
     bool placed = false;
 };
@@ -38,9 +37,9 @@ struct Number {
     double f = 0.0;
 };
 
-// One pass over one notebook text: the offset, the nesting budget and the
+// One pass over one JSON text: the offset, the nesting budget and the
 // scratch buffer for strings with escapes. Every failure is thrown as a
-// ReadError; parse_notebook turns it into a JsonError. The values it builds
+// ReadError, which place() turns into a JsonError. The values it builds
 // keep their strings and containers in `arena` when given one, or point
 // into the text, both of which must then outlive them.
 class JsonReader {
@@ -48,9 +47,6 @@ public:
     static constexpr int kBudget = 128;
     // How far past the decoded bytes the block decoder may write.
     static constexpr std::size_t kDecodeOvershoot = 64;
-    // A joined text this long stops growing by doubling.
-    static constexpr std::size_t kLongText = std::size_t{1} << 20;
-    static constexpr std::size_t kFirstLines = 1024;
     // The arena holds only what the text cannot lend: strings with escapes
     // and the containers of JSON values (metadata, outputs). Sources and
     // output texts make up most of a notebook, so this share of its text is
@@ -236,14 +232,9 @@ public:
     // ---- value readers ----------------------------------------------------
     std::uint32_t read_u32();
     std::string read_text();
-    // A text given as one string or as a list of strings joined with no
-    // separator, the list's lines decoded into one reused buffer and copied
-    // out once at their exact size, into `out`. Any other value is read
-    // whole and gives false, `out` left as it was.
-    bool read_joined_text(std::string& out);
-    // Reads as read_joined_text() does, with the same failures at the same
-    // points, but builds nothing: whether the value was a text.
-    bool check_joined_text();
+    // A buffer lent to one reading at a time that decodes many strings into
+    // one text (the lines of a list), kept so that its room is reused.
+    std::string& lines_buffer() noexcept { return lines_; }
     // The optional-value rule: true (and null consumed) when a null is next.
     bool take_null();
     JsonObject read_map();
@@ -380,31 +371,9 @@ private:
     std::size_t pos_ = 0;
     int budget_ = kBudget;
     std::string scratch_;
-    std::string lines_;  // the lines of a list-form text being joined
-    OpenStack<JsonObject::value_type> open_entries_;
-    OpenStack<JsonValue> open_elements_;  // the same for arrays
+    std::string lines_;  // see lines_buffer()
+    detail::OpenStack<JsonObject::value_type> open_entries_;
+    detail::OpenStack<JsonValue> open_elements_;  // the same for arrays
 };
 
-// A record given in array form, walked element by element after its "[".
-class ArrayFields {
-public:
-    explicit ArrayFields(JsonReader& reader) noexcept : reader_(reader) {}
-    // True with the offset at the next element; false once the array ended.
-    bool next() {
-        if (ended_) return false;
-        if (reader_.list_next(first_)) return true;
-        ended_ = true;
-        return false;
-    }
-    // After the fields: a surplus element or comma is refused.
-    void finish() {
-        if (!ended_) reader_.record_array_end();
-    }
-
-private:
-    JsonReader& reader_;
-    bool first_ = true;
-    bool ended_ = false;
-};
-
-}  // namespace convert_engine::notebook::detail
+}  // namespace convert_engine::json

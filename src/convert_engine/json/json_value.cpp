@@ -13,7 +13,7 @@
 
 #include "convert_engine/json/mapped_allocator.hpp"
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 // What keeps a document within a small multiple of its text.
 static_assert(sizeof(JsonValue) <= 24);
@@ -377,4 +377,4 @@ const JsonValue& JsonObject::at(std::string_view key) const {
     return it->second;
 }
 
-}  // namespace convert_engine::notebook
+}  // namespace convert_engine::json

@@ -13,7 +13,7 @@
 #include "convert_engine/json/compact_string.hpp"
 #include "convert_engine/json/mapped_allocator.hpp"
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 struct JsonValue;
 
@@ -206,4 +206,4 @@ inline std::size_t JsonObject::size() const noexcept { return entries_.size(); }
 inline bool JsonObject::empty() const noexcept { return entries_.empty(); }
 inline bool operator==(const JsonObject& a, const JsonObject& b) { return a.entries_ == b.entries_; }
 
-}  // namespace convert_engine::notebook
+}  // namespace convert_engine::json

@@ -7,7 +7,7 @@
 
 #include <sys/mman.h>
 
-namespace convert_engine::notebook::detail {
+namespace convert_engine::json::detail {
 
 // Allocates from the heap, or, when `mapped`, straight from the system: for
 // large buffers that live briefly. Freed heap memory stays resident (the
@@ -43,4 +43,4 @@ struct MappedAllocator {
     friend bool operator==(const MappedAllocator& a, const MappedAllocator& b) noexcept { return a.mapped == b.mapped; }
 };
 
-}  // namespace convert_engine::notebook::detail
+}  // namespace convert_engine::json::detail

@@ -1,10 +1,10 @@
 #include "convert_engine/json/messages.hpp"
 
 #include <array>
-#include <initializer_list>
+#include <string>
 #include <utility>
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 namespace {
 
@@ -35,7 +35,7 @@ constexpr std::array<std::string_view, 26> kTexts = {
     "unexpected end of hex escape",
     "invalid number",
     "number out of range",
-    "data did not match any variant of untagged enum CellSourceJson",
+    "data did not match any variant of untagged enum {}",
     "missing field `{}`",
     "duplicate field `{}`",
     "invalid type: {}, expected {}",
@@ -45,48 +45,65 @@ constexpr std::array<std::string_view, 26> kTexts = {
 };
 static_assert(kTexts.size() == static_cast<std::size_t>(ErrorKind::UnknownVariant) + 1);
 
-// The kind with its text, each "{}" of the text replaced by the next detail.
-Message filled(ErrorKind kind, std::initializer_list<std::string_view> details) {
-    const std::string_view text = message_text(kind);
-    std::string out;
-    std::size_t size = text.size();
-    for (const std::string_view detail : details) size += detail.size();
-    out.reserve(size);
-    std::size_t from = 0;
-    for (const std::string_view detail : details) {
-        const std::size_t at = text.find("{}", from);
-        out.append(text, from, at - from);
-        out.append(detail);
-        from = at + 2;
-    }
-    out.append(text, from);
-    return {kind, std::move(out)};
+// The number of "{}" in a pattern.
+constexpr std::size_t holes(std::string_view pattern) noexcept {
+    std::size_t count = 0;
+    for (std::size_t at = pattern.find("{}"); at != std::string_view::npos; at = pattern.find("{}", at + 2)) ++count;
+    return count;
+}
+static_assert([] {
+    for (const std::string_view pattern : kTexts)
+        if (holes(pattern) > Message::kMaxDetails) return false;
+    return true;
+}());
+
+Message with_details(ErrorKind kind, std::string_view first, std::string_view second = {}) {
+    return {kind, {std::string(first), std::string(second)}};
 }
 
 }  // namespace
 
-std::string_view message_text(ErrorKind kind) noexcept { return kTexts[static_cast<std::size_t>(kind)]; }
+std::string_view message_pattern(ErrorKind kind) noexcept { return kTexts[static_cast<std::size_t>(kind)]; }
 
-Message fixed_message(ErrorKind kind) { return {kind, std::string(message_text(kind))}; }
+// Each "{}" of the kind's pattern replaced by the next detail.
+std::string Message::text() const {
+    const std::string_view pattern = message_pattern(kind);
+    std::string out;
+    std::size_t size = pattern.size();
+    for (const std::string& detail : details) size += detail.size();
+    out.reserve(size);
+    std::size_t from = 0;
+    for (const std::string& detail : details) {
+        const std::size_t at = pattern.find("{}", from);
+        if (at == std::string_view::npos) break;
+        out.append(pattern, from, at - from);
+        out.append(detail);
+        from = at + 2;
+    }
+    out.append(pattern, from);
+    return out;
+}
 
-Message missing_field(std::string_view key) { return filled(ErrorKind::MissingField, {key}); }
+Message missing_field(std::string_view key) { return with_details(ErrorKind::MissingField, key); }
 
-Message duplicate_field(std::string_view key) { return filled(ErrorKind::DuplicateField, {key}); }
+Message duplicate_field(std::string_view key) { return with_details(ErrorKind::DuplicateField, key); }
 
 Message invalid_type(std::string_view unexpected, std::string_view expected) {
-    return filled(ErrorKind::InvalidType, {unexpected, expected});
+    return with_details(ErrorKind::InvalidType, unexpected, expected);
 }
 
 Message invalid_value(std::string_view unexpected, std::string_view expected) {
-    return filled(ErrorKind::InvalidValue, {unexpected, expected});
+    return with_details(ErrorKind::InvalidValue, unexpected, expected);
 }
 
 Message invalid_length(std::size_t length, std::string_view expected) {
-    return filled(ErrorKind::InvalidLength, {std::to_string(length), expected});
+    return with_details(ErrorKind::InvalidLength, std::to_string(length), expected);
 }
 
 Message unknown_variant(std::string_view name, std::string_view names) {
-    return filled(ErrorKind::UnknownVariant, {name, names});
+    return with_details(ErrorKind::UnknownVariant, name, names);
 }
 
-}  // namespace convert_engine::notebook
+Message no_variant_matched(std::string_view enum_name) { return with_details(ErrorKind::NoVariantMatched, enum_name); }
+
+}  // namespace convert_engine::json

@@ -1,14 +1,16 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace convert_engine::notebook {
+namespace convert_engine::json {
 
 // Every kind of failure the reader reports. The texts of these kinds live
-// in one table (messages.cpp); the reader names a kind, never a text.
+// in one table (messages.cpp); the reader names a kind and its details,
+// never a text: the text is made only when the failure is shown.
 enum class ErrorKind : std::uint8_t {
     // Fixed texts.
     EofWhileParsingValue,
@@ -30,8 +32,8 @@ enum class ErrorKind : std::uint8_t {
     UnexpectedEndOfHexEscape,
     InvalidNumber,
     NumberOutOfRange,
-    SourceMismatch,
     // Texts with details filled in, in order.
+    NoVariantMatched,  // the name of the untagged enum
     MissingField,    // key
     DuplicateField,  // key
     InvalidType,     // unexpected, expected
@@ -40,17 +42,20 @@ enum class ErrorKind : std::uint8_t {
     UnknownVariant,  // name, the accepted names
 };
 
-// A failure as made: its kind, and the text that kind gives it.
+// A failure as made: its kind and the details its text needs, in order.
 struct Message {
+    static constexpr std::size_t kMaxDetails = 2;
+
     ErrorKind kind;
-    std::string text;
+    std::array<std::string, kMaxDetails> details{};
+
+    // The text of the kind, its details filled in.
+    std::string text() const;
 };
 
-// The text of a kind without details.
-std::string_view message_text(ErrorKind kind) noexcept;
+// The text of a kind, "{}" standing for each detail.
+std::string_view message_pattern(ErrorKind kind) noexcept;
 
-// A kind without details, with its text.
-Message fixed_message(ErrorKind kind);
 // A kind with its details.
 Message missing_field(std::string_view key);
 Message duplicate_field(std::string_view key);
@@ -59,5 +64,7 @@ Message invalid_value(std::string_view unexpected, std::string_view expected);
 Message invalid_length(std::size_t length, std::string_view expected);
 // "unknown variant `<name>`, expected one of <names>".
 Message unknown_variant(std::string_view name, std::string_view names);
+// "data did not match any variant of untagged enum <name>".
+Message no_variant_matched(std::string_view enum_name);
 
-}  // namespace convert_engine::notebook
+}  // namespace convert_engine::json

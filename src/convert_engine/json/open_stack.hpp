@@ -11,7 +11,7 @@
 #include "convert_engine/json/json_value.hpp"
 #include "convert_engine/json/mapped_allocator.hpp"
 
-namespace convert_engine::notebook::detail {
+namespace convert_engine::json::detail {
 
 // Whether a T may be moved by copying its bytes, the old bytes then
 // forgotten without a destructor: true of the values of a document, which
@@ -199,4 +199,4 @@ private:
     std::size_t first_room_ = 0;
 };
 
-}  // namespace convert_engine::notebook::detail
+}  // namespace convert_engine::json::detail

@@ -4,7 +4,7 @@
 
 #include "convert_engine/byte_blocks.hpp"
 
-namespace convert_engine::notebook::detail {
+namespace convert_engine::json::detail {
 
 // The reader's view of a string's bytes, 16 at a time: which of them end a
 // plain run (a double quote, a backslash or a control byte below 0x20).
@@ -21,4 +21,4 @@ struct StringBlock {
     }
 };
 
-}  // namespace convert_engine::notebook::detail
+}  // namespace convert_engine::json::detail

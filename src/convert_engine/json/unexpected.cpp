@@ -7,7 +7,7 @@
 
 #include "convert_engine/json/float_format.hpp"
 
-namespace convert_engine::notebook::detail {
+namespace convert_engine::json {
 
 namespace {
 
@@ -130,4 +130,4 @@ void append_quoted(std::string& out, std::string_view text) {
     out += '"';
 }
 
-}  // namespace convert_engine::notebook::detail
+}  // namespace convert_engine::json

@@ -6,7 +6,7 @@
 
 #include "convert_engine/json/json_value.hpp"
 
-namespace convert_engine::notebook::detail {
+namespace convert_engine::json {
 
 // How a value of the wrong kind is named in an "invalid type" or
 // "invalid value" message: "null", "boolean `true`", "integer `7`",
@@ -23,4 +23,4 @@ std::string unexpected_value(const JsonValue& value);
 // character that is not printable, or that extends a grapheme, as \u{hex}.
 void append_quoted(std::string& out, std::string_view text);
 
-}  // namespace convert_engine::notebook::detail
+}  // namespace convert_engine::json

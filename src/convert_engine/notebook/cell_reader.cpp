@@ -62,7 +62,7 @@ CellType read_cell_type(JsonReader& r) {
 // The value is read whole first, so its own syntax errors come before the
 // verdict on its shape.
 void read_cell_source(JsonReader& r, CellSource& source) {
-    if (!r.read_joined_text(source.text)) JsonReader::fail_unplaced(ErrorKind::SourceMismatch);
+    if (!read_joined_text(r, source.text)) fail_not_a_text();
 }
 
 JsonObject read_map_or_check(JsonReader& r, bool empty) {

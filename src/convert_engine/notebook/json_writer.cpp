@@ -14,6 +14,9 @@
 namespace convert_engine::notebook {
 namespace {
 
+using json::append_float;
+using json::Boxed;
+
 // Strings up to this length are written after one request for room; longer
 // ones go in pieces.
 constexpr std::size_t kShortText = 4096;
@@ -370,7 +373,7 @@ std::size_t estimate_size(const Notebook& notebook) {
 
 }  // namespace
 
-Result<Text, JsonError> to_vec_pretty(const Notebook& notebook, std::pmr::memory_resource* memory) {
+Result<Text, json::JsonError> to_vec_pretty(const Notebook& notebook, std::pmr::memory_resource* memory) {
     Text out(memory);
     out.reserve(estimate_size(notebook));
     NotebookWriter writer(out);

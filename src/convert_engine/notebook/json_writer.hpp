@@ -12,7 +12,7 @@ namespace convert_engine::notebook {
 
 // Writes a notebook as JSON text with a two-space indent and no final newline,
 // in memory from `memory`.
-Result<Text, JsonError> to_vec_pretty(const Notebook& notebook,
+Result<Text, json::JsonError> to_vec_pretty(const Notebook& notebook,
                                       std::pmr::memory_resource* memory = default_text_memory());
 
 // Appends one JSON value (objects in key order) in the same two-space layout,

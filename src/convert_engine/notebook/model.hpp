@@ -10,6 +10,12 @@
 
 namespace convert_engine::notebook {
 
+// The JSON values a notebook keeps as they are (metadata, output bundles).
+using json::CompactString;
+using json::JsonArray;
+using json::JsonObject;
+using json::JsonValue;
+
 // The in-memory notebook document. Plain value types: a copy is a deep copy
 // and nothing is shared between two documents.
 

@@ -63,15 +63,15 @@ Notebook read_notebook(JsonReader& r, ReadOptions options) {
 
 }  // namespace detail
 
-Result<Notebook, JsonError> parse_notebook(std::string_view text, ReadOptions options) {
-    detail::JsonReader reader(text, options.arena);
+Result<Notebook, json::JsonError> parse_notebook(std::string_view text, ReadOptions options) {
+    json::JsonReader reader(text, options.arena);
     try {
         Notebook notebook = detail::read_notebook(reader, options);
-        if (reader.peek() >= 0) reader.fail_syntax(reader.offset(), ErrorKind::TrailingCharacters);
-        return Result<Notebook, JsonError>(std::move(notebook));
-    } catch (detail::ReadError& e) {
+        if (reader.peek() >= 0) reader.fail_syntax(reader.offset(), json::ErrorKind::TrailingCharacters);
+        return Result<Notebook, json::JsonError>(std::move(notebook));
+    } catch (json::ReadError& e) {
         const std::size_t point = e.placed ? e.point : reader.offset();
-        return detail::JsonReader::place(text, point, std::move(e));
+        return json::JsonReader::place(text, point, std::move(e));
     }
 }
 

@@ -14,6 +14,11 @@ namespace convert_engine::notebook::detail {
 
 namespace {
 
+using json::ArenaAllocator;
+using json::unexpected_signed;
+using json::unexpected_unsigned;
+using json::unexpected_value;
+
 // An output is read in two steps: first the whole output from the text, its
 // tag checked and every other entry read whole as a JSON value; then the
 // variant is built from what was kept, in text order. Failures of the
@@ -117,7 +122,7 @@ bool check_dropped(JsonReader& r, Held& held) {
     const int c = r.peek_value();
     switch (held.field) {
         case kText:
-            held.not_text = !r.check_joined_text();
+            held.not_text = !check_joined_text(r);
             return true;
         case kData:
         case kMetadata:
@@ -148,7 +153,7 @@ Held read_held(JsonReader& r, std::size_t field, OutputReading reading) {
         r.check_value();
         held.value = JsonValue(JsonObject());
     } else if (field == kText) {
-        held.not_text = !r.read_joined_text(held.text);
+        held.not_text = !read_joined_text(r, held.text);
     } else {
         held.value = r.read_value();
     }
@@ -191,7 +196,7 @@ std::vector<std::string> take_text_list(JsonValue& value) {
 }
 
 CellSource take_source(Held& held) {
-    if (held.not_text) JsonReader::fail_unplaced(ErrorKind::SourceMismatch);
+    if (held.not_text) fail_not_a_text();
     return CellSource{std::move(held.text)};
 }
 

@@ -21,11 +21,11 @@ struct ReadOptions {
     // none for the heap. With an arena, strings without escapes point into
     // the text instead: the arena and the text must both outlive the
     // document and every part moved out of it.
-    Arena* arena = nullptr;
+    json::Arena* arena = nullptr;
 };
 
 // Reads a whole notebook text (valid UTF-8) into a Notebook, or returns the
 // first failure as a placed JsonError. Trailing non-whitespace is refused.
-Result<Notebook, JsonError> parse_notebook(std::string_view text, ReadOptions options = {});
+Result<Notebook, json::JsonError> parse_notebook(std::string_view text, ReadOptions options = {});
 
 }  // namespace convert_engine::notebook

@@ -10,10 +10,24 @@
 #include <utility>
 
 #include "convert_engine/json/json_reader.hpp"
+#include "convert_engine/json/unexpected.hpp"
+#include "convert_engine/notebook/joined_text.hpp"
 #include "convert_engine/notebook/model.hpp"
 #include "convert_engine/notebook/parse.hpp"
 
 namespace convert_engine::notebook::detail {
+
+// The JSON layer's reader and its failures, by their short names here.
+using json::duplicate_field;
+using json::ErrorKind;
+using json::invalid_length;
+using json::invalid_type;
+using json::invalid_value;
+using json::JsonReader;
+using json::missing_field;
+using json::ReadError;
+using json::unknown_variant;
+
 
 // The record readers. Each takes the reader before a value (whitespace may
 // come first) and leaves it after the value, or throws a ReadError.
@@ -93,6 +107,28 @@ std::array<bool, N> read_declared_members(JsonReader& reader, const std::array<s
     }
     return seen;
 }
+
+// A record given in array form, walked element by element after its "[".
+class ArrayFields {
+public:
+    explicit ArrayFields(JsonReader& reader) noexcept : reader_(reader) {}
+    // True with the offset at the next element; false once the array ended.
+    bool next() {
+        if (ended_) return false;
+        if (reader_.list_next(first_)) return true;
+        ended_ = true;
+        return false;
+    }
+    // After the fields: a surplus element or comma is refused.
+    void finish() {
+        if (!ended_) reader_.record_array_end();
+    }
+
+private:
+    JsonReader& reader_;
+    bool first_ = true;
+    bool ended_ = false;
+};
 
 inline std::optional<std::string> read_optional_text(JsonReader& reader) {
     if (reader.take_null()) return std::nullopt;
