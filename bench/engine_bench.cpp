@@ -106,7 +106,7 @@ std::vector<Stage> stages(const std::string& text, const Notebook& document) {
     auto call = [&text](const char* name, bool strip, std::size_t (*work)(Notebook&&)) {
         return Stage{name, [&text, strip, work] {
                          return std::function<void()>([&text, strip, work] {
-                             ce::notebook::Arena arena;
+                             ce::json::Arena arena;
                              ce::notebook::ReadOptions options;
                              options.drop_code_outputs = true;
                              options.empty_metadata = !strip;
@@ -118,7 +118,7 @@ std::vector<Stage> stages(const std::string& text, const Notebook& document) {
     return {
         {"parse", [&text] {
              return std::function<void()>([&text] {
-                 ce::notebook::Arena arena;
+                 ce::json::Arena arena;
                  ce::notebook::ReadOptions options;
                  options.arena = &arena;
                  sink = ce::notebook::parse_notebook(text, options).value().cells.size();
