@@ -1,6 +1,8 @@
 #include "convert_engine/json/messages.hpp"
 
 #include <array>
+#include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 
@@ -61,19 +63,27 @@ Message with_details(ErrorKind kind, std::string_view first, std::string_view se
     return {kind, {std::string(first), std::string(second)}};
 }
 
-}  // namespace
+// The wording of record types, "{}" standing for each detail. Fixed as the
+// texts above are: callers read them inside those texts.
+enum class Wording : std::uint8_t { Struct, TaggedEnum, StructElements, VariantElements, Elements };
+constexpr std::array<std::string_view, 5> kWordings = {
+    "struct {}",
+    "internally tagged enum {}",
+    "struct {} with {}",
+    "struct variant {}::{} with {}",
+    "{} in sequence",
+};
+static_assert(kWordings.size() == static_cast<std::size_t>(Wording::Elements) + 1);
 
-std::string_view message_pattern(ErrorKind kind) noexcept { return kTexts[static_cast<std::size_t>(kind)]; }
-
-// Each "{}" of the kind's pattern replaced by the next detail.
-std::string Message::text() const {
-    const std::string_view pattern = message_pattern(kind);
+// `pattern` with each "{}" replaced by the next detail.
+template <class Details>
+std::string fill(std::string_view pattern, const Details& details) {
     std::string out;
     std::size_t size = pattern.size();
-    for (const std::string& detail : details) size += detail.size();
+    for (const auto& detail : details) size += std::string_view(detail).size();
     out.reserve(size);
     std::size_t from = 0;
-    for (const std::string& detail : details) {
+    for (const auto& detail : details) {
         const std::size_t at = pattern.find("{}", from);
         if (at == std::string_view::npos) break;
         out.append(pattern, from, at - from);
@@ -83,6 +93,20 @@ std::string Message::text() const {
     out.append(pattern, from);
     return out;
 }
+
+std::string worded(Wording wording, std::initializer_list<std::string_view> details) {
+    return fill(kWordings[static_cast<std::size_t>(wording)], details);
+}
+
+std::string element_count(std::size_t elements) {
+    return elements == 1 ? std::string("1 element") : std::to_string(elements) + " elements";
+}
+
+}  // namespace
+
+std::string_view message_pattern(ErrorKind kind) noexcept { return kTexts[static_cast<std::size_t>(kind)]; }
+
+std::string Message::text() const { return fill(message_pattern(kind), details); }
 
 Message missing_field(std::string_view key) { return with_details(ErrorKind::MissingField, key); }
 
@@ -105,5 +129,19 @@ Message unknown_variant(std::string_view name, std::string_view names) {
 }
 
 Message no_variant_matched(std::string_view enum_name) { return with_details(ErrorKind::NoVariantMatched, enum_name); }
+
+std::string expected_struct(std::string_view name) { return worded(Wording::Struct, {name}); }
+
+std::string expected_tagged_enum(std::string_view name) { return worded(Wording::TaggedEnum, {name}); }
+
+std::string expected_struct_elements(std::string_view name, std::size_t elements) {
+    return worded(Wording::StructElements, {name, element_count(elements)});
+}
+
+std::string expected_variant_elements(std::string_view enum_name, std::string_view variant, std::size_t elements) {
+    return worded(Wording::VariantElements, {enum_name, variant, element_count(elements)});
+}
+
+std::string expected_elements(std::size_t elements) { return worded(Wording::Elements, {element_count(elements)}); }
 
 }  // namespace convert_engine::json

@@ -67,4 +67,18 @@ Message unknown_variant(std::string_view name, std::string_view names);
 // "data did not match any variant of untagged enum <name>".
 Message no_variant_matched(std::string_view enum_name);
 
+// How record types are worded in the `expected` detail of invalid_type and
+// invalid_length: a struct and a tagged enum by name, a record's array form
+// by its number of elements ("1 element", "N elements").
+// "struct <name>".
+std::string expected_struct(std::string_view name);
+// "internally tagged enum <name>".
+std::string expected_tagged_enum(std::string_view name);
+// "struct <name> with N elements".
+std::string expected_struct_elements(std::string_view name, std::size_t elements);
+// "struct variant <enum_name>::<variant> with N elements".
+std::string expected_variant_elements(std::string_view enum_name, std::string_view variant, std::size_t elements);
+// "N elements in sequence".
+std::string expected_elements(std::size_t elements);
+
 }  // namespace convert_engine::json

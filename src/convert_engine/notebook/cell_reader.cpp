@@ -1,4 +1,4 @@
-#include <array>
+#include <utility>
 
 #include "convert_engine/notebook/record_readers.hpp"
 
@@ -6,34 +6,12 @@ namespace convert_engine::notebook::detail {
 
 namespace {
 
-constexpr std::array<std::string_view, 6> kCellKeys = {"cell_type", "source", "metadata", "id",
-                                                       "execution_count", "outputs"};
-constexpr std::string_view kCellLength = "struct Cell with 6 elements";
-
 // At the end of a cell type name's closing quote.
 CellType cell_type_named(JsonReader& r, std::string_view name) {
     if (name == "code") return CellType::Code;
     if (name == "markdown") return CellType::Markdown;
     if (name == "raw") return CellType::Raw;
     r.fail_at_point(r.offset(), unknown_variant(name, "`code`, `markdown`, `raw`"));
-}
-
-void read_cell_field(JsonReader& r, Cell& cell, std::size_t index, ReadOptions options, bool code) {
-    switch (index) {
-        case 0: cell.cell_type = read_cell_type(r); break;
-        case 1: read_cell_source(r, cell.source); break;
-        case 2: cell.metadata = read_map_or_check(r, options.empty_metadata); break;
-        case 3: cell.id = read_optional_text(r); break;
-        case 4: cell.execution_count = read_optional_value(r); break;
-        default: {
-            const OutputReading reading{options.drop_code_outputs && code, options.empty_metadata};
-            r.read_list([&] {
-                CellOutput output = read_output(r, reading);
-                if (!reading.dropped) cell.outputs.push_back(std::move(output));
-            });
-            break;
-        }
-    }
 }
 
 }  // namespace
@@ -77,32 +55,27 @@ void read_cell(JsonReader& r, Cell& cell, ReadOptions options) {
     // Keys come in any order: outputs are dropped only when the kind read
     // before them is code.
     bool typed = false;
-    auto field = [&](std::size_t i) {
-        read_cell_field(r, cell, i, options, typed && cell.cell_type == CellType::Code);
-        if (i == 0) typed = true;
-    };
-    const int c = r.peek_value();
-    if (c == '{') {
-        r.enter();
-        r.within_object([&] {
-            const auto seen = read_declared_members(r, kCellKeys, field);
-            if (!seen[0]) JsonReader::fail_unplaced(missing_field("cell_type"));
-            if (!seen[1]) JsonReader::fail_unplaced(missing_field("source"));
-        });
-    } else if (c == '[') {
-        r.enter();
-        r.within_array([&] {
-            ArrayFields fields(r);
-            std::size_t i = 0;
-            for (; i < kCellKeys.size() && fields.next(); ++i) field(i);
-            // Only the kind and the source have no default.
-            if (i < 2) JsonReader::fail_unplaced(invalid_length(i, kCellLength));
-            fields.finish();
-        });
-    } else {
-        r.fail_invalid_type("struct Cell");
-    }
-    r.leave();
+    read_record<kCell>(r, [&](CellField field) {
+        switch (field) {
+            case CellField::CellType:
+                cell.cell_type = read_cell_type(r);
+                typed = true;
+                return;
+            case CellField::Source: read_cell_source(r, cell.source); return;
+            case CellField::Metadata: cell.metadata = read_map_or_check(r, options.empty_metadata); return;
+            case CellField::Id: cell.id = read_optional_text(r); return;
+            case CellField::ExecutionCount: cell.execution_count = read_optional_value(r); return;
+            case CellField::Outputs: {
+                const bool code = typed && cell.cell_type == CellType::Code;
+                const OutputReading reading{options.drop_code_outputs && code, options.empty_metadata};
+                r.read_list([&] {
+                    CellOutput output = read_output(r, reading);
+                    if (!reading.dropped) cell.outputs.push_back(std::move(output));
+                });
+                return;
+            }
+        }
+    });
 }
 
 }  // namespace convert_engine::notebook::detail

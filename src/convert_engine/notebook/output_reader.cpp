@@ -30,18 +30,63 @@ using json::unexpected_value;
 // stops at the latest. Every other entry is still read whole, for its errors,
 // and dropped at once.
 
-enum class OutputKind { Stream, DisplayData, ExecuteResult, Error };
+enum class OutputKind : std::uint8_t { Stream, DisplayData, ExecuteResult, Error };
 
-// Every key that some variant declares.
-constexpr std::array<std::string_view, 8> kFields = {"name",  "text",   "data",   "metadata", "execution_count",
-                                                      "ename", "evalue", "traceback"};
-constexpr std::size_t kName = 0;
-constexpr std::size_t kText = 1;
-constexpr std::size_t kData = 2;
-constexpr std::size_t kMetadata = 3;
-constexpr std::size_t kEname = 5;
-constexpr std::size_t kEvalue = 6;
-constexpr std::size_t kTraceback = 7;
+// A variant: its shape (record_shapes.hpp) and what it builds.
+template <const auto& kShape, class Model>
+struct Variant {
+    static constexpr const auto& shape = kShape;
+    using Built = Model;
+};
+
+// Calls `visit` with the variant of `kind`.
+template <class Visit>
+constexpr decltype(auto) with_variant(OutputKind kind, Visit&& visit) {
+    switch (kind) {
+        case OutputKind::Stream: return visit(Variant<kStream, CellOutput::Stream>{});
+        case OutputKind::DisplayData: return visit(Variant<kDisplayData, CellOutput::DisplayData>{});
+        case OutputKind::ExecuteResult: return visit(Variant<kExecuteResult, CellOutput::ExecuteResult>{});
+        case OutputKind::Error: return visit(Variant<kError, CellOutput::Error>{});
+    }
+    __builtin_unreachable();
+}
+
+// Every key that some variant declares, with what it holds: a kept entry
+// names its field by its place here.
+constexpr auto kFields = field_union<kStream, kDisplayData, kExecuteResult, kError>();
+
+// A variant's fields by their places in kFields.
+struct VariantFields {
+    std::array<std::size_t, kFields.size()> places{};  // of its fields, in order
+    std::size_t size = 0;
+    std::array<int, kFields.size()> position{};  // of each place among its fields, or -1
+
+    bool declares(std::size_t place) const noexcept { return position[place] >= 0; }
+};
+
+template <class Shape>
+constexpr VariantFields fields_of(const Shape& shape) {
+    VariantFields fields{};
+    fields.position.fill(-1);
+    for (std::size_t i = 0; i < Shape::kFields; ++i) {
+        const std::size_t place = kFields.find(shape.fields[i].key);
+        fields.places[i] = place;
+        fields.position[place] = static_cast<int>(i);
+    }
+    fields.size = Shape::kFields;
+    return fields;
+}
+
+// In OutputKind order.
+constexpr std::array<VariantFields, 4> kVariantFields = [] {
+    std::array<VariantFields, 4> all{};
+    for (const OutputKind kind :
+         {OutputKind::Stream, OutputKind::DisplayData, OutputKind::ExecuteResult, OutputKind::Error})
+        all[static_cast<std::size_t>(kind)] = with_variant(kind, [](auto v) { return fields_of(decltype(v)::shape); });
+    return all;
+}();
+
+const VariantFields& variant_fields(OutputKind kind) noexcept { return kVariantFields[static_cast<std::size_t>(kind)]; }
 
 // A kept entry (object form) or element (array form). A text field holds
 // its lines joined as they were read in `text`, or none when the value was
@@ -115,48 +160,38 @@ JsonArray check_text_list(JsonReader& r) {
     return kept;
 }
 
-// A dropped output's field, checked and kept empty when no failure of the
-// building step needs its value: true once read, false (nothing read) for a
-// value to be read whole, as its type failure describes it.
-bool check_dropped(JsonReader& r, Held& held) {
-    const int c = r.peek_value();
-    switch (held.field) {
-        case kText:
-            held.not_text = !check_joined_text(r);
-            return true;
-        case kData:
-        case kMetadata:
-            if (c != '{') return false;
-            r.check_value();
-            held.value = JsonValue(JsonObject());
-            return true;
-        case kTraceback:
-            if (c != '[') return false;
-            held.value = check_text_list(r);
-            return true;
-        case kName:
-        case kEname:
-        case kEvalue:
-            if (c != '"') return false;
-            r.check_string();
-            held.value = JsonValue(CompactString());
-            return true;
-        default:
-            return false;
-    }
-}
-
+// Reads the value of a kept field (a place in kFields). An output that is
+// not built (`dropped`) gets the same read with a check where a build would
+// be: a value of the field's own type is checked and held empty, as is a
+// metadata map that `empty_metadata` leaves empty; any other value is read
+// whole, as the building step's type failure describes it.
 Held read_held(JsonReader& r, std::size_t field, OutputReading reading) {
     Held held{field, {}, {}, false};
-    if (reading.dropped && check_dropped(r, held)) return held;
-    if (field == kMetadata && reading.empty_metadata && r.peek_value() == '{') {
-        r.check_value();
-        held.value = JsonValue(JsonObject());
-    } else if (field == kText) {
-        held.not_text = !read_joined_text(r, held.text);
-    } else {
-        held.value = r.read_value();
+    const bool build = !reading.dropped;
+    const ValueKind kind = kFields.values[field];
+    switch (kind) {
+        case ValueKind::Text:
+            held.not_text = build ? !read_joined_text(r, held.text) : !check_joined_text(r);
+            return held;
+        case ValueKind::Map:
+        case ValueKind::Metadata:
+            if ((build && !(kind == ValueKind::Metadata && reading.empty_metadata)) || r.peek_value() != '{') break;
+            r.check_value();
+            held.value = JsonValue(JsonObject());
+            return held;
+        case ValueKind::TextList:
+            if (build || r.peek_value() != '[') break;
+            held.value = check_text_list(r);
+            return held;
+        case ValueKind::String:
+            if (build || r.peek_value() != '"') break;
+            r.check_string();
+            held.value = JsonValue(CompactString());
+            return held;
+        case ValueKind::Value:
+            break;
     }
+    held.value = r.read_value();
     return held;
 }
 
@@ -211,52 +246,15 @@ std::optional<std::uint32_t> take_optional_u32(const JsonValue& value) {
     fail_type(value, "u32");
 }
 
-// One variant's declared fields, filled from the entries of the object
-// form or from the elements of the array form.
-template <std::size_t N>
-struct VariantShape {
-    std::array<std::size_t, N> fields;  // in kFields
-    unsigned required;           // bit i: field i must be present (object form)
-    std::size_t min_elements;    // array form: fields that must be present
-    std::string_view length_text;
-};
-
-constexpr VariantShape<2> kStream{{0, 1}, 0b11, 2, "struct variant CellOutput::Stream with 2 elements"};
-constexpr VariantShape<2> kDisplayData{{2, 3}, 0b01, 1, "struct variant CellOutput::DisplayData with 2 elements"};
-constexpr VariantShape<3> kExecuteResult{
-    {4, 2, 3}, 0b010, 2, "struct variant CellOutput::ExecuteResult with 3 elements"};
-constexpr VariantShape<3> kError{{5, 6, 7}, 0b111, 3, "struct variant CellOutput::Error with 3 elements"};
-
-template <std::size_t N>
-int position_in(const VariantShape<N>& shape, std::size_t field) noexcept {
-    for (std::size_t i = 0; i < N; ++i)
-        if (shape.fields[i] == field) return static_cast<int>(i);
-    return -1;
-}
-
-// Calls `visit(shape)` with the shape of `kind`.
-template <class Visit>
-decltype(auto) with_shape(OutputKind kind, Visit&& visit) {
-    switch (kind) {
-        case OutputKind::Stream: return visit(kStream);
-        case OutputKind::DisplayData: return visit(kDisplayData);
-        case OutputKind::ExecuteResult: return visit(kExecuteResult);
-        case OutputKind::Error: break;
-    }
-    return visit(kError);
-}
-
-bool declares(OutputKind kind, std::size_t field) {
-    return with_shape(kind, [field](const auto& shape) { return position_in(shape, field) >= 0; });
-}
-
-// The object form's kept entries while the output is read.
+// What the first step keeps while the output is read: the object form's
+// entries that may matter to the second step, or the array form's first
+// elements after the tag, pushed as they come.
 class Kept {
 public:
     // Whether an entry of `field` may still matter to the second step.
     bool wants(std::size_t field) const noexcept {
         if (closed_) return false;
-        return kind_ ? declares(*kind_, field) : seen_[field] < 2;
+        return kind_ ? variant_fields(*kind_).declares(field) : seen_[field] < 2;
     }
     void add(Held&& held) {
         const std::size_t field = held.field;
@@ -266,12 +264,12 @@ public:
     // The tag is known: only its variant's entries stay.
     void set_kind(OutputKind kind) {
         kind_ = kind;
-        entries_.erase_if([kind](const Held& held) { return !declares(kind, held.field); });
+        const VariantFields& fields = variant_fields(kind);
+        entries_.erase_if([&fields](const Held& held) { return !fields.declares(held.field); });
         seen_ = {};
         for (const Held& held : entries_)
             if (++seen_[held.field] == 2) closed_ = true;
     }
-    bool has_kind() const noexcept { return kind_.has_value(); }
     OutputKind kind() const noexcept { return *kind_; }
     HeldList& entries() noexcept { return entries_; }
 
@@ -282,140 +280,92 @@ private:
     bool closed_ = false;  // a declared field repeats: nothing later is reached
 };
 
-template <std::size_t N, class Set>
-void fill_from_entries(HeldList& entries, std::size_t, const VariantShape<N>& shape, Set&& set) {
-    bool seen[N] = {};
-    for (Held& held : entries) {
-        const int index = position_in(shape, held.field);
-        if (index < 0) continue;
-        const auto i = static_cast<std::size_t>(index);
-        if (seen[i]) JsonReader::fail_unplaced(duplicate_field(kFields[shape.fields[i]]));
-        seen[i] = true;
-        set(i, held);
+// What the second step reads a variant from (see read_record): the kept
+// entries of the object form, or the first elements of the array form.
+struct KeptFields {
+    HeldList& list;
+    std::size_t count;  // array form: the elements after the tag
+    bool object_form;
+
+    template <const auto& kShape>
+    static int position(const Held& held) noexcept {
+        static constexpr VariantFields kOwn = fields_of(kShape);
+        return kOwn.position[held.field];
     }
-    for (std::size_t i = 0; i < N; ++i)
-        if (((shape.required >> i) & 1U) != 0 && !seen[i])
-            JsonReader::fail_unplaced(missing_field(kFields[shape.fields[i]]));
+};
+
+// Where each field of a variant goes.
+void store(CellOutput::Stream& out, StreamField field, Held& held) {
+    switch (field) {
+        case StreamField::Name: out.name = take_text(held.value); return;
+        case StreamField::Text: out.text = take_source(held); return;
+    }
 }
 
-// `count` is the number of elements after the tag; the first N were kept.
-template <std::size_t N, class Set>
-void fill_from_elements(HeldList& elements, std::size_t count, const VariantShape<N>& shape, Set&& set) {
-    for (std::size_t i = 0; i < N; ++i) {
-        if (i == count) {
-            if (i < shape.min_elements) JsonReader::fail_unplaced(invalid_length(i, shape.length_text));
-            return;
-        }
-        set(i, elements[i]);
+void store(CellOutput::DisplayData& out, DisplayDataField field, Held& held) {
+    switch (field) {
+        case DisplayDataField::Data: out.data = take_map(held.value); return;
+        case DisplayDataField::Metadata: out.metadata = take_map(held.value); return;
     }
-    if (count > N) JsonReader::fail_unplaced(invalid_length(count, std::to_string(N) + " elements in sequence"));
 }
 
-template <class Fill>
-CellOutput build(OutputKind kind, HeldList& source, std::size_t count, Fill fill) {
-    switch (kind) {
-        case OutputKind::Stream: {
-            CellOutput::Stream out;
-            fill(source, count, kStream, [&](std::size_t i, Held& h) {
-                if (i == 0) out.name = take_text(h.value);
-                else out.text = take_source(h);
-            });
-            return CellOutput{std::move(out)};
-        }
-        case OutputKind::DisplayData: {
-            CellOutput::DisplayData out;
-            fill(source, count, kDisplayData, [&](std::size_t i, Held& h) {
-                (i == 0 ? out.data : out.metadata) = take_map(h.value);
-            });
-            return CellOutput{std::move(out)};
-        }
-        case OutputKind::ExecuteResult: {
-            CellOutput::ExecuteResult out;
-            fill(source, count, kExecuteResult, [&](std::size_t i, Held& h) {
-                if (i == 0) out.execution_count = take_optional_u32(h.value);
-                else (i == 1 ? out.data : out.metadata) = take_map(h.value);
-            });
-            return CellOutput{std::move(out)};
-        }
-        case OutputKind::Error:
-            break;
+void store(CellOutput::ExecuteResult& out, ExecuteResultField field, Held& held) {
+    switch (field) {
+        case ExecuteResultField::ExecutionCount: out.execution_count = take_optional_u32(held.value); return;
+        case ExecuteResultField::Data: out.data = take_map(held.value); return;
+        case ExecuteResultField::Metadata: out.metadata = take_map(held.value); return;
     }
-    CellOutput::Error out;
-    fill(source, count, kError, [&](std::size_t i, Held& h) {
-        if (i == 0) out.ename = take_text(h.value);
-        else if (i == 1) out.evalue = take_text(h.value);
-        else out.traceback = take_text_list(h.value);
+}
+
+void store(CellOutput::Error& out, ErrorField field, Held& held) {
+    switch (field) {
+        case ErrorField::Ename: out.ename = take_text(held.value); return;
+        case ErrorField::Evalue: out.evalue = take_text(held.value); return;
+        case ErrorField::Traceback: out.traceback = take_text_list(held.value); return;
+    }
+}
+
+// The second step: the variant of `kind` from what the first step kept.
+CellOutput build(OutputKind kind, KeptFields kept) {
+    return with_variant(kind, [&](auto variant) {
+        using V = decltype(variant);
+        typename V::Built out;
+        read_record<V::shape>(kept, [&](auto field, Held& held) { store(out, field, held); });
+        return CellOutput{std::move(out)};
     });
-    return CellOutput{std::move(out)};
 }
-
-struct FromEntries {
-    template <std::size_t N, class Set>
-    void operator()(HeldList& entries, std::size_t count, const VariantShape<N>& shape, Set&& set) const {
-        fill_from_entries(entries, count, shape, std::forward<Set>(set));
-    }
-};
-
-struct FromElements {
-    template <std::size_t N, class Set>
-    void operator()(HeldList& elements, std::size_t count, const VariantShape<N>& shape, Set&& set) const {
-        fill_from_elements(elements, count, shape, std::forward<Set>(set));
-    }
-};
 
 }  // namespace
 
 CellOutput read_output(JsonReader& r, OutputReading reading) {
-    const int c = r.peek_value();
-    if (c == '{') {
-        r.enter();
-        Kept kept;
-        r.within_object([&] {
-            bool first = true;
-            while (r.object_next(first)) {
-                const std::string_view key = r.read_key();
-                if (key == "output_type") {
-                    if (kept.has_kind()) JsonReader::fail_unplaced(duplicate_field(key));
-                    r.object_colon();
-                    kept.set_kind(read_tag(r));
-                    continue;
-                }
-                const int field = key_index(kFields, key);
-                r.object_colon();
-                if (field >= 0 && kept.wants(static_cast<std::size_t>(field))) {
-                    kept.add(read_held(r, static_cast<std::size_t>(field), reading));
-                } else {
-                    r.check_value();  // read for its errors only
-                }
+    Kept kept;
+    std::size_t count = 0;  // array form: the elements after the tag
+    const RecordForm form = read_record<kCellOutput>(
+        r,
+        [&](OutputField field) {
+            switch (field) {
+                case OutputField::OutputType: kept.set_kind(read_tag(r)); return;
             }
-            if (!kept.has_kind()) JsonReader::fail_unplaced(missing_field("output_type"));
+        },
+        [&](std::string_view key) {
+            const int field = key_index(kFields.keys, key);
+            r.object_colon();
+            if (field >= 0 && kept.wants(static_cast<std::size_t>(field))) {
+                kept.add(read_held(r, static_cast<std::size_t>(field), reading));
+            } else {
+                r.check_value();  // read for its errors only
+            }
+        },
+        [&] {
+            const VariantFields& fields = variant_fields(kept.kind());
+            if (count < fields.size) {
+                kept.entries().push_back(read_held(r, fields.places[count], reading));
+            } else {
+                r.check_value();  // only counted
+            }
+            ++count;
         });
-        r.leave();
-        return build(kept.kind(), kept.entries(), kept.entries().size(), FromEntries{});
-    }
-    if (c == '[') {
-        r.enter();
-        HeldList elements;
-        std::size_t count = 0;
-        OutputKind kind = OutputKind::Stream;
-        r.within_array([&] {
-            bool first = true;
-            if (!r.list_next(first)) JsonReader::fail_unplaced(missing_field("output_type"));
-            kind = read_tag(r);
-            with_shape(kind, [&](const auto& shape) {
-                for (; r.list_next(first); ++count) {
-                    if (count < shape.fields.size()) {
-                        elements.push_back(read_held(r, shape.fields[count], reading));
-                    } else {
-                        r.check_value();  // only counted
-                    }
-                }
-            });
-        });
-        r.leave();
-        return build(kind, elements, count, FromElements{});
-    }
-    r.fail_invalid_type("internally tagged enum CellOutput");
+    return build(kept.kind(), KeptFields{kept.entries(), count, form == RecordForm::Object});
 }
 
 }  // namespace convert_engine::notebook::detail
