@@ -54,6 +54,7 @@ constexpr decltype(auto) with_variant(OutputKind kind, Visit&& visit) {
 // Every key that some variant declares, with what it holds: a kept entry
 // names its field by its place here.
 constexpr auto kFields = field_union<kStream, kDisplayData, kExecuteResult, kError>();
+static_assert(kFields.agree, "a key of two variants holds one kind of value");
 
 // A variant's fields by their places in kFields.
 struct VariantFields {

@@ -139,8 +139,7 @@ private:
 
 enum class RecordForm : std::uint8_t { Object, Array };
 
-// What read_record does with the elements after an open array form's tag:
-// none may come.
+// The `more` of a shape whose array form is not open: never called.
 struct NoMore {};
 
 template <const auto& kShape>
@@ -171,14 +170,20 @@ template <const auto& kShape>
 // In both, a declared key met twice fails as a duplicate (before its colon),
 // required fields missing from the object fail in field order, an array
 // that ends before a field without a default is too short, and one with
-// more elements than fields is refused (the closing bracket expected, or
-// by their number).
+// more elements than fields is refused: by the closing bracket expected
+// (text), or by their number (kept fields).
 template <const auto& kShape, class Source, class Field, class Other = SkipOther, class More = NoMore>
 RecordForm read_record(Source& source, Field&& field, Other&& other = {}, More&& more = {}) {
     using Shape = std::remove_cvref_t<decltype(kShape)>;
     using F = typename Shape::Field;
     constexpr std::size_t N = Shape::kFields;
     static constexpr std::array<std::string_view, N> kKeys = kShape.keys();
+    static constexpr std::array<bool, N> kRequired = [] {
+        std::array<bool, N> required{};
+        for (std::size_t i = 0; i < N; ++i) required[i] = kShape.required_in_object(i);
+        return required;
+    }();
+    constexpr std::size_t kMinElements = kShape.min_elements();
     constexpr bool kFromText = std::is_same_v<Source, JsonReader>;
     static_assert(kFromText == (kShape.array != ArrayForm::Counted), "only a variant is read from kept fields");
 
@@ -189,7 +194,7 @@ RecordForm read_record(Source& source, Field&& field, Other&& other = {}, More&&
     };
     const auto check_present = [&] {
         for (std::size_t i = 0; i < N; ++i)
-            if (kShape.required_in_object(i) && !seen[i]) JsonReader::fail_unplaced(missing_field(kKeys[i]));
+            if (kRequired[i] && !seen[i]) JsonReader::fail_unplaced(missing_field(kKeys[i]));
     };
     if constexpr (kFromText) {
         JsonReader& r = source;
@@ -208,7 +213,7 @@ RecordForm read_record(Source& source, Field&& field, Other&& other = {}, More&&
                 ArrayFields elements(r);
                 std::size_t count = 0;
                 for (; count < N && elements.next(); ++count) field(F(count));
-                if (count < kShape.min_elements()) fail_short_array<kShape>(count);
+                if (count < kMinElements) fail_short_array<kShape>(count);
                 if constexpr (kShape.array == ArrayForm::Open) {
                     while (elements.next()) more();
                 } else {
@@ -233,7 +238,7 @@ RecordForm read_record(Source& source, Field&& field, Other&& other = {}, More&&
         }
         std::size_t count = 0;
         for (; count < N && count < source.count; ++count) field(F(count), source.list[count]);
-        if (count < kShape.min_elements()) fail_short_array<kShape>(count);
+        if (count < kMinElements) fail_short_array<kShape>(count);
         if (source.count > N) JsonReader::fail_unplaced(invalid_length(source.count, json::expected_elements(N)));
         return RecordForm::Array;
     }

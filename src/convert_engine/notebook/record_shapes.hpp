@@ -207,11 +207,12 @@ static_assert(kNotebook.well_formed() && kNotebookMetadata.well_formed() && kKer
 // ---- the fields of several shapes -----------------------------------------
 
 // Every key of `kShapes`, each once, in the order they first come, with what
-// it holds (the same wherever it comes).
+// it holds.
 template <std::size_t K>
 struct FieldUnion {
     std::array<std::string_view, K> keys{};
     std::array<ValueKind, K> values{};
+    bool agree = true;  // a key holds the same kind of value wherever it comes
 
     static constexpr std::size_t size() noexcept { return K; }
     // The place of `key`, or K.
@@ -241,12 +242,11 @@ template <const auto&... kShapes>
 constexpr FieldUnion<distinct_key_count<kShapes...>()> field_union() {
     FieldUnion<distinct_key_count<kShapes...>()> all{};
     std::size_t count = 0;
-    bool agree = true;
     const auto add = [&](const auto& shape) {
         for (const auto& row : shape.fields) {
             const std::size_t at = all.find(row.key);
             if (at < count) {
-                agree = agree && all.values[at] == row.value;
+                all.agree = all.agree && all.values[at] == row.value;
                 continue;
             }
             all.keys[count] = row.key;
@@ -255,8 +255,6 @@ constexpr FieldUnion<distinct_key_count<kShapes...>()> field_union() {
         }
     };
     (add(kShapes), ...);
-    // A key means one kind of value wherever it comes.
-    if (!agree) throw "a key holds different kinds of value in two shapes";
     return all;
 }
 
