@@ -115,89 +115,98 @@ struct RecordShape {
     }
 };
 
+// A shape whose number of fields is that of its rows.
+template <class Field, std::size_t N>
+constexpr RecordShape<Field, N> record_shape(RecordKind kind, std::string_view name, std::string_view of,
+                                             ArrayForm array, const FieldRow<Field> (&rows)[N]) {
+    RecordShape<Field, N> shape{kind, name, of, array, {}};
+    for (std::size_t i = 0; i < N; ++i) shape.fields[i] = rows[i];
+    return shape;
+}
+
 // ---- the table ------------------------------------------------------------
 
 enum class NotebookField : std::uint8_t { Metadata, Nbformat, NbformatMinor, Cells };
-inline constexpr RecordShape<NotebookField, 4> kNotebook{
-    RecordKind::Struct, "Notebook", {}, ArrayForm::Closed, {{
+inline constexpr auto kNotebook = record_shape<NotebookField>(
+    RecordKind::Struct, "Notebook", {}, ArrayForm::Closed, {
         {NotebookField::Metadata, "metadata", Presence::Optional},
         {NotebookField::Nbformat, "nbformat"},
         {NotebookField::NbformatMinor, "nbformat_minor"},
         {NotebookField::Cells, "cells"},
-    }}};
+    });
 
 // Every other key is kept as it is (NotebookMetadata::extra).
 enum class NotebookMetadataField : std::uint8_t { KernelInfo, LanguageInfo };
-inline constexpr RecordShape<NotebookMetadataField, 2> kNotebookMetadata{
-    RecordKind::Struct, "NotebookMetadata", {}, ArrayForm::None, {{
+inline constexpr auto kNotebookMetadata = record_shape<NotebookMetadataField>(
+    RecordKind::Struct, "NotebookMetadata", {}, ArrayForm::None, {
         {NotebookMetadataField::KernelInfo, "kernelInfo", Presence::Optional},
         {NotebookMetadataField::LanguageInfo, "languageInfo", Presence::Optional},
-    }}};
+    });
 
 enum class KernelInfoField : std::uint8_t { Name };
-inline constexpr RecordShape<KernelInfoField, 1> kKernelInfo{
-    RecordKind::Struct, "KernelInfo", {}, ArrayForm::Closed, {{
+inline constexpr auto kKernelInfo = record_shape<KernelInfoField>(
+    RecordKind::Struct, "KernelInfo", {}, ArrayForm::Closed, {
         {KernelInfoField::Name, "name"},
-    }}};
+    });
 
 enum class LanguageInfoField : std::uint8_t { Name, Version, CodemirrorMode, FileExtension, Mimetype };
-inline constexpr RecordShape<LanguageInfoField, 5> kLanguageInfo{
-    RecordKind::Struct, "LanguageInfo", {}, ArrayForm::Closed, {{
+inline constexpr auto kLanguageInfo = record_shape<LanguageInfoField>(
+    RecordKind::Struct, "LanguageInfo", {}, ArrayForm::Closed, {
         {LanguageInfoField::Name, "name"},
         {LanguageInfoField::Version, "version", Presence::Optional},
         {LanguageInfoField::CodemirrorMode, "codemirrorMode", Presence::Optional},
         {LanguageInfoField::FileExtension, "fileExtension", Presence::Optional},
         {LanguageInfoField::Mimetype, "mimetype", Presence::Optional},
-    }}};
+    });
 
 enum class CellField : std::uint8_t { CellType, Source, Metadata, Id, ExecutionCount, Outputs };
-inline constexpr RecordShape<CellField, 6> kCell{
-    RecordKind::Struct, "Cell", {}, ArrayForm::Closed, {{
+inline constexpr auto kCell = record_shape<CellField>(
+    RecordKind::Struct, "Cell", {}, ArrayForm::Closed, {
         {CellField::CellType, "cell_type"},
         {CellField::Source, "source"},
         {CellField::Metadata, "metadata", Presence::Optional},
         {CellField::Id, "id", Presence::Optional},
         {CellField::ExecutionCount, "execution_count", Presence::Optional},
         {CellField::Outputs, "outputs", Presence::Optional},
-    }}};
+    });
 
 // An output: its tag, then the fields of the variant the tag names (read in
 // two steps, see output_reader.cpp).
 enum class OutputField : std::uint8_t { OutputType };
-inline constexpr RecordShape<OutputField, 1> kCellOutput{
-    RecordKind::TaggedEnum, "CellOutput", {}, ArrayForm::Open, {{
+inline constexpr auto kCellOutput = record_shape<OutputField>(
+    RecordKind::TaggedEnum, "CellOutput", {}, ArrayForm::Open, {
         {OutputField::OutputType, "output_type"},
-    }}};
+    });
 
 enum class StreamField : std::uint8_t { Name, Text };
-inline constexpr RecordShape<StreamField, 2> kStream{
-    RecordKind::StructVariant, "Stream", "CellOutput", ArrayForm::Counted, {{
+inline constexpr auto kStream = record_shape<StreamField>(
+    RecordKind::StructVariant, "Stream", "CellOutput", ArrayForm::Counted, {
         {StreamField::Name, "name", Presence::Required, ValueKind::String},
         {StreamField::Text, "text", Presence::Required, ValueKind::Text},
-    }}};
+    });
 
 enum class DisplayDataField : std::uint8_t { Data, Metadata };
-inline constexpr RecordShape<DisplayDataField, 2> kDisplayData{
-    RecordKind::StructVariant, "DisplayData", "CellOutput", ArrayForm::Counted, {{
+inline constexpr auto kDisplayData = record_shape<DisplayDataField>(
+    RecordKind::StructVariant, "DisplayData", "CellOutput", ArrayForm::Counted, {
         {DisplayDataField::Data, "data", Presence::Required, ValueKind::Map},
         {DisplayDataField::Metadata, "metadata", Presence::Optional, ValueKind::Metadata},
-    }}};
+    });
 
 enum class ExecuteResultField : std::uint8_t { ExecutionCount, Data, Metadata };
-inline constexpr RecordShape<ExecuteResultField, 3> kExecuteResult{
-    RecordKind::StructVariant, "ExecuteResult", "CellOutput", ArrayForm::Counted, {{
+inline constexpr auto kExecuteResult = record_shape<ExecuteResultField>(
+    RecordKind::StructVariant, "ExecuteResult", "CellOutput", ArrayForm::Counted, {
         {ExecuteResultField::ExecutionCount, "execution_count", Presence::ObjectOptional, ValueKind::Value},
         {ExecuteResultField::Data, "data", Presence::Required, ValueKind::Map},
         {ExecuteResultField::Metadata, "metadata", Presence::Optional, ValueKind::Metadata},
-    }}};
+    });
 
 enum class ErrorField : std::uint8_t { Ename, Evalue, Traceback };
-inline constexpr RecordShape<ErrorField, 3> kError{
-    RecordKind::StructVariant, "Error", "CellOutput", ArrayForm::Counted, {{
+inline constexpr auto kError = record_shape<ErrorField>(
+    RecordKind::StructVariant, "Error", "CellOutput", ArrayForm::Counted, {
         {ErrorField::Ename, "ename", Presence::Required, ValueKind::String},
         {ErrorField::Evalue, "evalue", Presence::Required, ValueKind::String},
         {ErrorField::Traceback, "traceback", Presence::Required, ValueKind::TextList},
-    }}};
+    });
 
 static_assert(kNotebook.well_formed() && kNotebookMetadata.well_formed() && kKernelInfo.well_formed() &&
               kLanguageInfo.well_formed() && kCell.well_formed() && kCellOutput.well_formed() &&
