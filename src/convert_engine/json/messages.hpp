@@ -70,6 +70,7 @@ Message no_variant_matched(std::string_view enum_name);
 // How record types are worded in the `expected` detail of invalid_type and
 // invalid_length: a struct and a tagged enum by name, a record's array form
 // by its number of elements ("1 element", "N elements").
+
 // "struct <name>".
 std::string expected_struct(std::string_view name);
 // "internally tagged enum <name>".
