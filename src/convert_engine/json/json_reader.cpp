@@ -174,23 +174,56 @@ template <bool kPlain>
     return n;
 }
 
-// One bit per open container of a skipped value: set for objects.
-class BitStack {
+// What a walk that makes nothing hands on.
+struct Nothing {};
+
+// The containers open in a walk that makes nothing, innermost on top: one
+// bit each, set for an object. The first 128 are held in place, more than a
+// walk within the nesting budget ever opens; a skip's deeper ones go on in
+// words on the heap, so that no depth of input exhausts the call stack.
+class OpenKinds {
 public:
-    bool empty() const noexcept { return size_ == 0; }
-    void push(bool bit) {
-        if (size_ / 64 == words_.size()) words_.push_back(0);
-        auto& w = words_[size_ / 64];
-        const std::uint64_t mask = std::uint64_t{1} << (size_ % 64);
-        w = bit ? (w | mask) : (w & ~mask);
+    OpenKinds() noexcept = default;
+    OpenKinds(const OpenKinds&) = delete;
+    OpenKinds& operator=(const OpenKinds&) = delete;
+
+    bool outermost() const noexcept { return size_ == 1; }
+    void push(bool object) {
+        if (size_ == 64 * kInPlace + 64 * more_.size()) more_.push_back(0);
+        std::uint64_t& w = word(size_ / 64);
+        const std::uint64_t bit = std::uint64_t{1} << (size_ % 64);
+        w = object ? (w | bit) : (w & ~bit);
         ++size_;
     }
-    bool top() const noexcept { return (words_[(size_ - 1) / 64] >> ((size_ - 1) % 64)) & 1; }
+    bool object() const noexcept { return ((word((size_ - 1) / 64) >> ((size_ - 1) % 64)) & 1) != 0; }
     void pop() noexcept { --size_; }
 
 private:
-    std::vector<std::uint64_t> words_;
+    static constexpr std::size_t kInPlace = 2;
+    std::uint64_t& word(std::size_t k) noexcept { return k < kInPlace ? in_place_[k] : more_[k - kInPlace]; }
+    std::uint64_t word(std::size_t k) const noexcept { return k < kInPlace ? in_place_[k] : more_[k - kInPlace]; }
+
+    std::uint64_t in_place_[kInPlace] = {};
+    std::vector<std::uint64_t> more_;
     std::size_t size_ = 0;
+};
+
+// The containers open in a walk that makes values, innermost on top: each
+// one's kind and mark (where its entries or elements start on the reader's
+// stacks) in one word. The nesting budget keeps them within kBudget.
+class OpenMarks {
+public:
+    bool outermost() const noexcept { return depth_ == 1; }
+    void push(bool object, std::size_t mark) noexcept {
+        frames_[depth_++] = mark << 1 | static_cast<std::size_t>(object);
+    }
+    bool object() const noexcept { return (frames_[depth_ - 1] & 1) != 0; }
+    std::size_t mark() const noexcept { return frames_[depth_ - 1] >> 1; }
+    void pop() noexcept { --depth_; }
+
+private:
+    std::size_t frames_[JsonReader::kBudget];
+    std::size_t depth_ = 0;
 };
 
 }  // namespace
@@ -211,47 +244,93 @@ void JsonReader::fail_unplaced(ErrorKind kind) { fail_unplaced(Message{kind}); }
 
 void JsonReader::fail_unplaced(Message message) { throw ReadError{std::move(message), 0, false}; }
 
-void JsonReader::fail_invalid_type(std::string_view expected) {
-    std::string unexpected;
-    switch (peek_value()) {
+// ---- the kind of a value ---------------------------------------------------------
+
+// The one place that tells a value's kind by its first byte, for every walk
+// and for fail_invalid_type().
+template <class On>
+[[gnu::always_inline]] inline decltype(auto) JsonReader::on_value(int c, On&& on) {
+    switch (c) {
+        case '"':
+            return on.string();
+        case '{':
+            return on.container(true);
+        case '[':
+            return on.container(false);
         case 'n':
             ++pos_;
             read_ident("ull");
-            unexpected = "null";
-            break;
+            return on.literal(nullptr);
         case 't':
             ++pos_;
             read_ident("rue");
-            unexpected = unexpected_bool(true);
-            break;
+            return on.literal(true);
         case 'f':
             ++pos_;
             read_ident("alse");
-            unexpected = unexpected_bool(false);
-            break;
-        case '"':
-            unexpected = unexpected_string(read_string());
-            break;
-        case '[':
-            unexpected = "sequence";
-            break;
-        case '{':
-            unexpected = "map";
-            break;
+            return on.literal(false);
         case '-':
         case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9': {
-            const Number n = read_number();
-            switch (n.kind) {
-                case Number::Kind::Unsigned: unexpected = unexpected_unsigned(n.u); break;
-                case Number::Kind::Signed: unexpected = unexpected_signed(n.i); break;
-                case Number::Kind::Float: unexpected = unexpected_float(n.f); break;
-            }
-            break;
-        }
+        case '5': case '6': case '7': case '8': case '9':
+            return on.number();
         default:
             fail_syntax(pos_, ErrorKind::ExpectedValue);
     }
+}
+
+template <class P, class Put, class Open>
+struct JsonReader::Reading {
+    JsonReader& r;
+    Put& put;    // takes a scalar as made (Nothing when P makes nothing)
+    Open& open;  // takes a container's bracket
+
+    [[gnu::always_inline]] decltype(auto) string() {
+        if constexpr (P::kMakes) {
+            // Straight from the text (or the scratch buffer), at its size.
+            return put(r.keep_string(r.read_string()));
+        } else {
+            r.pass_string<P::kStrict>(r.text_.data(), r.text_.size());
+            return put(Nothing{});
+        }
+    }
+    [[gnu::always_inline]] decltype(auto) number() {
+        if constexpr (!P::kStrict) {
+            bool negative = false;
+            std::size_t ds = 0, de = 0;
+            r.scan_number(negative, ds, de);
+            return put(Nothing{});
+        } else if constexpr (!P::kMakes) {
+            // Valued all the same: a value out of range fails.
+            r.read_number();
+            return put(Nothing{});
+        } else {
+            const Number num = r.read_number();
+            switch (num.kind) {
+                case Number::Kind::Unsigned: return put(num.u);
+                case Number::Kind::Signed: return put(num.i);
+                case Number::Kind::Float: break;
+            }
+            return put(num.f);
+        }
+    }
+    template <class V>
+    [[gnu::always_inline]] decltype(auto) literal(V v) {
+        if constexpr (P::kMakes) {
+            return put(v);
+        } else {
+            return put(Nothing{});
+        }
+    }
+    [[gnu::always_inline]] decltype(auto) container(bool object) { return open(object); }
+};
+
+void JsonReader::fail_invalid_type(std::string_view expected) {
+    // The value is named as a build reads it: a scalar whole, a container
+    // not at all.
+    const auto name = [](auto&& v) { return unexpected_value(JsonValue(std::forward<decltype(v)>(v))); };
+    const auto name_container = [](bool object) -> std::string { return object ? "map" : "sequence"; };
+    const std::string unexpected =
+        on_value(peek_value(), Reading<Build, decltype(name), decltype(name_container)>{*this, name, name_container});
     fail_at_point(pos_, invalid_type(unexpected, expected));
 }
 
@@ -463,8 +542,7 @@ std::uint32_t JsonReader::read_hex4() {
     return value;
 }
 
-// After a backslash: decodes one escape into `dest` (room for 4 bytes);
-// returns the number of bytes written.
+template <bool kStrict>
 std::size_t JsonReader::decode_escape(char* dest) {
     const std::size_t n = text_.size();
     if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
@@ -481,6 +559,10 @@ std::size_t JsonReader::decode_escape(char* dest) {
         case 'u': break;
         default: fail_at_point(pos_, ErrorKind::InvalidEscape);
     }
+    if constexpr (!kStrict) {
+        read_hex4();
+        return 0;
+    }
     std::uint32_t cp = read_hex4();
     if (cp >= 0xDC00 && cp <= 0xDFFF) fail_at_point(pos_, ErrorKind::LoneLeadingSurrogate);
     if (cp >= 0xD800 && cp <= 0xDBFF) {
@@ -495,44 +577,30 @@ std::size_t JsonReader::decode_escape(char* dest) {
     return encode_utf8(dest, cp);
 }
 
-// A string of a skipped value: escapes checked, nothing decoded.
-void JsonReader::skip_string() {
-    const char* p = text_.data();
-    const std::size_t n = text_.size();
-    std::size_t i = skip_simple_run<false>(p, pos_ + 1, n);
-    while (at_escape(i)) {
-        if (pos_ == n) fail_syntax(n, ErrorKind::EofWhileParsingString);
-        switch (p[pos_++]) {
-            case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
-            case 'u': read_hex4(); break;
-            default: fail_at_point(pos_, ErrorKind::InvalidEscape);
-        }
-        i = skip_simple_run<false>(p, pos_, n);
-    }
-}
-
-[[gnu::always_inline]] inline void JsonReader::check_string_inline(const char* p, std::size_t n) {
-    const std::size_t i = skip_simple_run<true>(p, pos_ + 1, n);
+template <bool kStrict>
+[[gnu::always_inline]] inline void JsonReader::pass_string(const char* p, std::size_t n) {
+    const std::size_t i = skip_simple_run<kStrict>(p, pos_ + 1, n);
     if (i < n && p[i] == '"') {
         pos_ = i + 1;
         return;
     }
-    check_string_rest(i);
+    pass_string_rest<kStrict>(i);
 }
-
-void JsonReader::check_string() { check_string_inline(text_.data(), text_.size()); }
 
 // From the first byte of a string that the simple run did not cover: the
 // escapes left are decoded (into nothing) for their failures.
-void JsonReader::check_string_rest(std::size_t i) {
+template <bool kStrict>
+void JsonReader::pass_string_rest(std::size_t i) {
     const char* p = text_.data();
     const std::size_t n = text_.size();
     char unused[4];
     while (at_escape(i)) {
-        decode_escape(unused);
-        i = skip_simple_run<true>(p, pos_, n);
+        decode_escape<kStrict>(unused);
+        i = skip_simple_run<kStrict>(p, pos_, n);
     }
 }
+
+void JsonReader::check_string() { pass_string<true>(text_.data(), text_.size()); }
 
 bool JsonReader::check_string_elements(bool& first) {
     const char* p = text_.data();
@@ -540,7 +608,7 @@ bool JsonReader::check_string_elements(bool& first) {
     if (!list_next(first)) return false;
     for (;;) {
         if (p[pos_] != '"') return true;
-        check_string_inline(p, n);
+        pass_string<true>(p, n);
         // The usual step to the next line of a list of strings: a comma,
         // then (after the line feed and indentation) the next quote.
         const std::size_t comma = pos_;
@@ -571,11 +639,6 @@ bool JsonReader::check_string_elements(bool& first) {
         }
         if (!list_next(first)) return false;
     }
-}
-
-void JsonReader::read_literal() {
-    const char first = text_[pos_++];
-    read_ident(first == 'n' ? "ull" : first == 't' ? "rue" : "alse");
 }
 
 void JsonReader::read_ident(const char* rest) {
@@ -751,60 +814,145 @@ bool JsonReader::take_null() {
     return true;
 }
 
-template <class Make>
-decltype(auto) JsonReader::build_value(Make&& make) {
-    switch (peek_value()) {
-        case '"':
-            // Straight from the text (or the scratch buffer), at its size.
-            return make(keep_string(read_string()));
-        case '{':
-            return make(read_map());
-        case '[':
-            return make(read_array());
-        case 'n':
+// ---- the walk over a value ---------------------------------------------------------
+
+// Iterative: the open containers are kept in `open`, and a value that ends
+// goes to the one it is in, so no depth of input can exhaust the call
+// stack. Each step is the one a recursive reading would take at that point:
+// a check steps as a build does, and fails where it fails.
+template <class P, bool kObject>
+auto JsonReader::walk() {
+    std::conditional_t<P::kMakes, OpenMarks, OpenKinds> open;
+    [[maybe_unused]] std::conditional_t<P::kMakes, CompactString, Nothing> key;
+    bool first = true;
+
+    // At a bracket: takes a unit of the budget (strict) and consumes it.
+    const auto enter_bracket = [this] {
+        if constexpr (P::kStrict) {
+            enter();
+        } else {
             ++pos_;
-            read_ident("ull");
-            return make(nullptr);
-        case 't':
-            ++pos_;
-            read_ident("rue");
-            return make(true);
-        case 'f':
-            ++pos_;
-            read_ident("alse");
-            return make(false);
-        case '-':
-        case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9': {
-            const Number num = read_number();
-            switch (num.kind) {
-                case Number::Kind::Unsigned: return make(num.u);
-                case Number::Kind::Signed: return make(num.i);
-                case Number::Kind::Float: break;
-            }
-            return make(num.f);
         }
-        default:
-            fail_syntax(pos_, ErrorKind::ExpectedValue);
+    };
+    // The container just entered is open: marks where its entries or
+    // elements start.
+    const auto push_open = [&](bool object) {
+        if constexpr (P::kMakes) {
+            open.push(object, object ? entries_mark() : open_elements_.size());
+        } else {
+            open.push(object);
+        }
+        first = true;
+    };
+    // A value read inside the innermost container. Build puts a scalar into
+    // it at once; a container opens, its entry in an object pushed now with
+    // its key and filled when it closes.
+    const auto put = [&](auto&& v) {
+        if constexpr (P::kMakes) {
+            if (open.object()) {
+                open_entries_.push(std::move(key), std::forward<decltype(v)>(v));
+            } else {
+                open_elements_.push(std::forward<decltype(v)>(v));
+            }
+        }
+    };
+    const auto open_inside = [&](bool object) {
+        enter_bracket();
+        if constexpr (P::kMakes) {
+            if (open.object()) open_entries_.push(std::move(key), nullptr);
+        }
+        push_open(object);
+    };
+    // What a container that closed made, into the one it is in.
+    [[maybe_unused]] const auto closed = [&](auto&& made) {
+        if (open.object()) {
+            open_entries_.back().second = JsonValue(std::forward<decltype(made)>(made));
+        } else {
+            open_elements_.push(std::forward<decltype(made)>(made));
+        }
+    };
+
+    enter_bracket();
+    push_open(kObject);
+    for (;;) {
+        // To the next value of the innermost container, or past its end.
+        bool more;
+        if (open.object()) {
+            more = object_next(first);
+            if (more) {
+                if constexpr (P::kMakes) {
+                    key = keep_string(read_key());
+                } else {
+                    pass_string<P::kStrict>(text_.data(), text_.size());
+                }
+                object_colon();
+            }
+        } else {
+            more = next_element<P>(first);
+        }
+        if (more) {
+            on_value(peek_value(), Reading<P, decltype(put), decltype(open_inside)>{*this, put, open_inside});
+            continue;
+        }
+        // The innermost container closes: what it made goes to the one it
+        // is in, or out of the walk.
+        if constexpr (P::kStrict) {
+            leave();
+        } else {
+            ++pos_;
+        }
+        if constexpr (P::kMakes) {
+            const std::size_t mark = open.mark();
+            const bool object = open.object();
+            if (open.outermost()) {
+                if constexpr (kObject) {
+                    return take_entries(mark);
+                } else {
+                    return take_elements(mark);
+                }
+            }
+            open.pop();
+            if (object) {
+                closed(take_entries(mark));
+            } else {
+                closed(take_elements(mark));
+            }
+        } else {
+            if (open.outermost()) return Nothing{};
+            open.pop();
+        }
+        first = false;
     }
+}
+
+template <class P, class Make>
+[[gnu::always_inline]] inline decltype(auto) JsonReader::value(Make&& make) {
+    // A scalar goes to `make` at once, a container once walked.
+    const auto walked = [this, &make](bool object) -> decltype(auto) {
+        return object ? make(walk<P, true>()) : make(walk<P, false>());
+    };
+    return on_value(peek_value(), Reading<P, Make, decltype(walked)>{*this, make, walked});
+}
+
+JsonValue JsonReader::read_value() {
+    return value<Build>([](auto&& v) { return JsonValue(std::forward<decltype(v)>(v)); });
+}
+
+void JsonReader::read_entry(CompactString&& key) {
+    value<Build>([this, &key](auto&& v) { open_entries_.push(std::move(key), std::forward<decltype(v)>(v)); });
 }
 
 JsonObject JsonReader::read_map() {
     if (peek_value() != '{') fail_invalid_type("a map");
-    enter();
-    const std::size_t mark = entries_mark();
-    bool first = true;
-    while (object_next(first)) {
-        CompactString key = keep_string(read_key());
-        object_colon();
-        read_entry(std::move(key));
-    }
-    leave();
-    return take_entries(mark);
+    return walk<Build, true>();
 }
 
-void JsonReader::read_entry(CompactString&& key) {
-    build_value([this, &key](auto&& value) { open_entries_.push(std::move(key), std::forward<decltype(value)>(value)); });
+void JsonReader::check_value() {
+    value<Check>([](Nothing) {});
+}
+
+void JsonReader::skip_value() {
+    value<Skip>([](Nothing) {});
 }
 
 JsonObject JsonReader::take_entries(std::size_t mark) {
@@ -842,127 +990,10 @@ bool JsonReader::entries_ascending(std::size_t mark) const noexcept {
     return true;
 }
 
-// At "[".
-JsonArray JsonReader::read_array() {
-    enter();
-    const std::size_t mark = open_elements_.size();
-    bool first = true;
-    while (list_next(first)) {
-        build_value([this](auto&& value) { open_elements_.push(std::forward<decltype(value)>(value)); });
-    }
-    leave();
+JsonArray JsonReader::take_elements(std::size_t mark) {
     JsonArray array(open_elements_.size() - mark, ArenaAllocator<JsonValue>(arena_));
     open_elements_.take(mark, array.data());
     return array;
-}
-
-JsonValue JsonReader::read_value() {
-    return build_value([](auto&& value) { return JsonValue(std::forward<decltype(value)>(value)); });
-}
-
-void JsonReader::check_value() {
-    switch (peek_value()) {
-        case '"':
-            check_string();
-            return;
-        case '{': {
-            enter();
-            bool first = true;
-            while (object_next(first)) {
-                check_string();
-                object_colon();
-                check_value();
-            }
-            leave();
-            return;
-        }
-        case '[': {
-            enter();
-            bool first = true;
-            while (check_string_elements(first)) check_value();
-            leave();
-            return;
-        }
-        case 'n':
-        case 't':
-        case 'f':
-            read_literal();
-            return;
-        case '-':
-        case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9':
-            read_number();
-            return;
-        default:
-            fail_syntax(pos_, ErrorKind::ExpectedValue);
-    }
-}
-
-// Iterative: one bit of stack per open container, so no depth of input can
-// exhaust the call stack.
-void JsonReader::skip_value() {
-    BitStack open;  // bit set: an object
-    for (;;) {
-        // A value starts here.
-        switch (peek_value()) {
-            case '"':
-                skip_string();
-                break;
-            case '[': {
-                ++pos_;
-                bool first = true;
-                if (list_next(first)) {
-                    open.push(false);
-                    continue;
-                }
-                ++pos_;
-                break;
-            }
-            case '{': {
-                ++pos_;
-                bool first = true;
-                if (object_next(first)) {
-                    skip_string();
-                    object_colon();
-                    open.push(true);
-                    continue;
-                }
-                ++pos_;
-                break;
-            }
-            case 'n':
-            case 't':
-            case 'f':
-                read_literal();
-                break;
-            case '-':
-            case '0': case '1': case '2': case '3': case '4':
-            case '5': case '6': case '7': case '8': case '9': {
-                bool negative = false;
-                std::size_t ds = 0, de = 0;
-                scan_number(negative, ds, de);
-                break;
-            }
-            default:
-                fail_syntax(pos_, ErrorKind::ExpectedValue);
-        }
-        // A value ended: close what is complete, up to the next value.
-        for (;;) {
-            if (open.empty()) return;
-            bool first = false;
-            if (open.top()) {
-                if (object_next(first)) {
-                    skip_string();
-                    object_colon();
-                    break;
-                }
-            } else if (list_next(first)) {
-                break;
-            }
-            ++pos_;
-            open.pop();
-        }
-    }
 }
 
 }  // namespace convert_engine::json

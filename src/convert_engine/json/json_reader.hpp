@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "convert_engine/json/json_error.hpp"
 #include "convert_engine/json/json_value.hpp"
@@ -52,6 +53,24 @@ public:
     // output texts make up most of a notebook, so this share of its text is
     // room for the whole arena of most notebooks in the first chunk.
     static constexpr std::size_t kTextPerArenaByte = 8;
+
+    // What a walk over one value does with what it reads. Build makes the
+    // value. Check makes nothing and fails exactly where Build would: the
+    // two share every step but the making. Skip throws the value away by a
+    // looser grammar: no nesting budget, numbers scanned but not valued, a
+    // \u escape only checked for its four hex digits.
+    struct Build {
+        static constexpr bool kMakes = true;
+        static constexpr bool kStrict = true;
+    };
+    struct Check {
+        static constexpr bool kMakes = false;
+        static constexpr bool kStrict = true;
+    };
+    struct Skip {
+        static constexpr bool kMakes = false;
+        static constexpr bool kStrict = false;
+    };
 
     explicit JsonReader(std::string_view text, Arena* arena = nullptr) noexcept : text_(text), arena_(arena) {
         if (arena_ != nullptr) arena_->expect(text_.size() / kTextPerArenaByte);
@@ -169,6 +188,17 @@ public:
         }
         return list_next_slow(first);
     }
+    // The step of a walk of `P` to the next element, as list_next(): a
+    // check passes over the string elements on its way, as
+    // check_string_elements() does.
+    template <class P>
+    [[gnu::always_inline]] bool next_element(bool& first) {
+        if constexpr (std::is_same_v<P, Check>) {
+            return check_string_elements(first);
+        } else {
+            return list_next(first);
+        }
+    }
     // After the last field of a record in array form: the array must close
     // here; leaves the offset at the closing bracket.
     void record_array_end();
@@ -224,8 +254,6 @@ public:
     }
     // After the first byte of null/true/false: the rest must follow.
     void read_ident(const char* rest);
-    // At the first byte of null, true or false: the rest must follow.
-    void read_literal();
     // At "-" or a digit.
     Number read_number();
 
@@ -245,6 +273,7 @@ public:
     // After a member's colon: reads its value and pushes it with `key`.
     void read_entry(CompactString&& key);
     JsonObject take_entries(std::size_t mark);
+    // The value walks: one walk (see walk()) of Build, Check or Skip.
     JsonValue read_value();
     // Reads a value as read_value() does, with the same failures at the same
     // points, but builds nothing: for values the caller drops.
@@ -334,33 +363,54 @@ private:
     bool object_after_comma();
     bool list_after_comma();
     void object_colon_slow();
-    // Reads any value and hands it to `make` as it was built (nullptr, a
-    // bool, a number, a CompactString, a JsonArray or a JsonObject), so that
-    // it is made where it stays; returns what `make` returns.
-    template <class Make>
-    decltype(auto) build_value(Make&& make);
-    JsonArray read_array();
+    // ---- the walk over a value (json_reader.cpp) ---------------------------
+    // At the first byte `c` of a value: tells its kind, reads a literal, and
+    // hands the value on to `on`, with the offset at its first byte.
+    template <class On>
+    decltype(auto) on_value(int c, On&& on);
+    // Reads a scalar as `P` does and hands it to `put`; hands a container's
+    // bracket to `open` unread.
+    template <class P, class Put, class Open>
+    struct Reading;
+    // The whole value at the offset, read as `P` reads it, handed to `make`
+    // as it was made (nullptr, a bool, a number, a CompactString, a
+    // JsonArray or a JsonObject; Build), so that it is made where it stays.
+    template <class P, class Make>
+    decltype(auto) value(Make&& make);
+    // The container at the offset (an object when `kObject`) with all it
+    // holds, to any depth, without recursion: what Build makes of it.
+    template <class P, bool kObject>
+    auto walk();
+    JsonArray take_elements(std::size_t mark);
+
     std::string_view read_string_slow(std::size_t start, std::size_t i);
     void append_string_slow(std::string& out, std::size_t start, std::size_t i);
     // At the byte that ended a plain run inside a string: consumes it and
     // returns true for a backslash, false for the closing quote; fails at
     // the end of the text or on a control byte.
     bool at_escape(std::size_t i);
+    // After a backslash: one escape, decoded into `dest` (room for 4 bytes)
+    // by the strict grammar; returns the number of bytes written. The loose
+    // grammar only reads it (a \u escape's four hex digits) and writes
+    // nothing.
+    template <bool kStrict = true>
     std::size_t decode_escape(char* dest);
     std::uint32_t read_hex4();
-    void skip_string();
-    // check_string() for the callers in the reader's own file, inline, with
-    // the text's bytes and size at hand; it hands what its fast scan does
-    // not cover to check_string_rest().
-    void check_string_inline(const char* p, std::size_t n);
-    void check_string_rest(std::size_t i);
-    // Scans a number literal by the grammar; returns whether it is an
-    // integer literal (no fraction, no exponent).
+    // At a quote: a string read for its failures only, by the strict
+    // grammar (as check_string()) or the loose one. Inline, with the text's
+    // bytes and size at hand; it hands what its fast scan does not cover to
+    // pass_string_rest().
+    template <bool kStrict>
+    void pass_string(const char* p, std::size_t n);
+    template <bool kStrict>
+    void pass_string_rest(std::size_t i);
     // Objects of at least this many entries that came out of order are
     // sorted on their way off the stack.
     static constexpr std::size_t kOrderOnTake = 4096;
     // Whether the keys from `mark` to the top of the entries are ascending.
     bool entries_ascending(std::size_t mark) const noexcept;
+    // Scans a number literal by the grammar; returns whether it is an
+    // integer literal (no fraction, no exponent).
     bool scan_number(bool& negative, std::size_t& digits_start, std::size_t& digits_end);
     double literal_to_double(std::size_t start, std::size_t end) const;
     void place_after_object_close(ReadError& e) noexcept;

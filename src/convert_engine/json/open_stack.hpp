@@ -58,6 +58,8 @@ public:
 
     std::size_t size() const noexcept { return size_; }
     const T& operator[](std::size_t index) const noexcept { return item(index); }
+    // The top item; the stack must not be empty.
+    T& back() noexcept { return item(size_ - 1); }
 
     template <class... Args>
     void push(Args&&... args) {
