@@ -177,19 +177,23 @@ template <bool kPlain>
 // What a walk that makes nothing hands on.
 struct Nothing {};
 
-// The containers open in a walk that makes nothing, innermost on top: one
-// bit each, set for an object. The first 128 are held in place, more than a
-// walk within the nesting budget ever opens; a skip's deeper ones go on in
-// words on the heap, so that no depth of input exhausts the call stack.
+// The kinds of the containers a walk that makes nothing has open around
+// the innermost one, innermost on top: one bit each, set for an object. The
+// first 128 are held in place, more than a walk within the nesting budget
+// ever opens; an unbounded one (a skip) goes on in words on the heap, so
+// that no depth of input exhausts the call stack.
+template <bool kBounded>
 class OpenKinds {
 public:
     OpenKinds() noexcept = default;
     OpenKinds(const OpenKinds&) = delete;
     OpenKinds& operator=(const OpenKinds&) = delete;
 
-    bool outermost() const noexcept { return size_ == 1; }
+    bool empty() const noexcept { return size_ == 0; }
     void push(bool object) {
-        if (size_ == 64 * kInPlace + 64 * more_.size()) more_.push_back(0);
+        if constexpr (!kBounded) {
+            if (size_ == 64 * (kInPlace + more_.size())) more_.push_back(0);
+        }
         std::uint64_t& w = word(size_ / 64);
         const std::uint64_t bit = std::uint64_t{1} << (size_ % 64);
         w = object ? (w | bit) : (w & ~bit);
@@ -200,20 +204,30 @@ public:
 
 private:
     static constexpr std::size_t kInPlace = 2;
-    std::uint64_t& word(std::size_t k) noexcept { return k < kInPlace ? in_place_[k] : more_[k - kInPlace]; }
-    std::uint64_t word(std::size_t k) const noexcept { return k < kInPlace ? in_place_[k] : more_[k - kInPlace]; }
+    static_assert(64 * kInPlace >= JsonReader::kBudget);
+    template <class Self>
+    static auto& word(Self& self, std::size_t k) noexcept {
+        if constexpr (kBounded) {
+            return self.in_place_[k];
+        } else {
+            return k < kInPlace ? self.in_place_[k] : self.more_[k - kInPlace];
+        }
+    }
+    std::uint64_t& word(std::size_t k) noexcept { return word(*this, k); }
+    std::uint64_t word(std::size_t k) const noexcept { return word(*this, k); }
 
     std::uint64_t in_place_[kInPlace] = {};
-    std::vector<std::uint64_t> more_;
+    [[no_unique_address]] std::conditional_t<kBounded, Nothing, std::vector<std::uint64_t>> more_;
     std::size_t size_ = 0;
 };
 
-// The containers open in a walk that makes values, innermost on top: each
-// one's kind and mark (where its entries or elements start on the reader's
-// stacks) in one word. The nesting budget keeps them within kBudget.
+// The containers a walk that makes values has open around the innermost
+// one, innermost on top: each one's kind and mark (where its entries or
+// elements start on the reader's stacks) in one word. The nesting budget
+// keeps them within kBudget.
 class OpenMarks {
 public:
-    bool outermost() const noexcept { return depth_ == 1; }
+    bool empty() const noexcept { return depth_ == 0; }
     void push(bool object, std::size_t mark) noexcept {
         frames_[depth_++] = mark << 1 | static_cast<std::size_t>(object);
     }
@@ -816,13 +830,18 @@ bool JsonReader::take_null() {
 
 // ---- the walk over a value ---------------------------------------------------------
 
-// Iterative: the open containers are kept in `open`, and a value that ends
-// goes to the one it is in, so no depth of input can exhaust the call
-// stack. Each step is the one a recursive reading would take at that point:
-// a check steps as a build does, and fails where it fails.
+// Iterative: the containers around the innermost one are kept in
+// `around`, and a value that ends goes to the one it is in, so no depth of
+// input can exhaust the call stack. Each step is the one a recursive
+// reading would take at that point: a check steps as a build does, and
+// fails where it fails.
 template <class P, bool kObject>
 auto JsonReader::walk() {
-    std::conditional_t<P::kMakes, OpenMarks, OpenKinds> open;
+    std::conditional_t<P::kMakes, OpenMarks, OpenKinds<P::kStrict>> around;
+    // The innermost container: its kind, and (Build) where its entries or
+    // elements start on the stacks.
+    bool object = kObject;
+    [[maybe_unused]] std::size_t mark = 0;
     [[maybe_unused]] std::conditional_t<P::kMakes, CompactString, Nothing> key;
     bool first = true;
 
@@ -834,14 +853,8 @@ auto JsonReader::walk() {
             ++pos_;
         }
     };
-    // The container just entered is open: marks where its entries or
-    // elements start.
-    const auto push_open = [&](bool object) {
-        if constexpr (P::kMakes) {
-            open.push(object, object ? entries_mark() : open_elements_.size());
-        } else {
-            open.push(object);
-        }
+    const auto start_here = [&] {
+        if constexpr (P::kMakes) mark = object ? entries_mark() : open_elements_.size();
         first = true;
     };
     // A value read inside the innermost container. Build puts a scalar into
@@ -849,23 +862,27 @@ auto JsonReader::walk() {
     // its key and filled when it closes.
     const auto put = [&](auto&& v) {
         if constexpr (P::kMakes) {
-            if (open.object()) {
+            if (object) {
                 open_entries_.push(std::move(key), std::forward<decltype(v)>(v));
             } else {
                 open_elements_.push(std::forward<decltype(v)>(v));
             }
         }
     };
-    const auto open_inside = [&](bool object) {
+    const auto open_inside = [&](bool inner) {
         enter_bracket();
         if constexpr (P::kMakes) {
-            if (open.object()) open_entries_.push(std::move(key), nullptr);
+            if (object) open_entries_.push(std::move(key), nullptr);
+            around.push(object, mark);
+        } else {
+            around.push(object);
         }
-        push_open(object);
+        object = inner;
+        start_here();
     };
     // What a container that closed made, into the one it is in.
     [[maybe_unused]] const auto closed = [&](auto&& made) {
-        if (open.object()) {
+        if (object) {
             open_entries_.back().second = JsonValue(std::forward<decltype(made)>(made));
         } else {
             open_elements_.push(std::forward<decltype(made)>(made));
@@ -873,11 +890,11 @@ auto JsonReader::walk() {
     };
 
     enter_bracket();
-    push_open(kObject);
+    start_here();
     for (;;) {
         // To the next value of the innermost container, or past its end.
         bool more;
-        if (open.object()) {
+        if (object) {
             more = object_next(first);
             if (more) {
                 if constexpr (P::kMakes) {
@@ -901,25 +918,29 @@ auto JsonReader::walk() {
         } else {
             ++pos_;
         }
-        if constexpr (P::kMakes) {
-            const std::size_t mark = open.mark();
-            const bool object = open.object();
-            if (open.outermost()) {
-                if constexpr (kObject) {
-                    return take_entries(mark);
-                } else {
-                    return take_elements(mark);
-                }
-            }
-            open.pop();
-            if (object) {
-                closed(take_entries(mark));
+        if (around.empty()) {
+            if constexpr (!P::kMakes) {
+                return Nothing{};
+            } else if constexpr (kObject) {
+                return take_entries(mark);
             } else {
-                closed(take_elements(mark));
+                return take_elements(mark);
+            }
+        }
+        if constexpr (P::kMakes) {
+            const bool was_object = object;
+            const std::size_t was_mark = mark;
+            object = around.object();
+            mark = around.mark();
+            around.pop();
+            if (was_object) {
+                closed(take_entries(was_mark));
+            } else {
+                closed(take_elements(was_mark));
             }
         } else {
-            if (open.outermost()) return Nothing{};
-            open.pop();
+            object = around.object();
+            around.pop();
         }
         first = false;
     }
