@@ -835,20 +835,28 @@ bool JsonReader::take_null() {
 // input can exhaust the call stack. Each step is the one a recursive
 // reading would take at that point: a check steps as a build does, and
 // fails where it fails.
-template <class P, bool kObject>
-auto JsonReader::walk() {
+template <class P, class Made>
+auto JsonReader::walk(bool object) {
+    static_assert(P::kMakes == !std::is_same_v<Made, Nothing>);
     std::conditional_t<P::kMakes, OpenMarks, OpenKinds<P::kStrict>> around;
-    // The innermost container: its kind, and (Build) where its entries or
-    // elements start on the stacks.
-    bool object = kObject;
+    // The innermost container, `object` its kind: (Build) where its entries
+    // or elements start on the stacks.
     [[maybe_unused]] std::size_t mark = 0;
     [[maybe_unused]] std::conditional_t<P::kMakes, CompactString, Nothing> key;
     bool first = true;
 
-    // At a bracket: takes a unit of the budget (strict) and consumes it.
+    // At a bracket: takes a unit of the budget (strict) and consumes it;
+    // and gives it back.
     const auto enter_bracket = [this] {
         if constexpr (P::kStrict) {
             enter();
+        } else {
+            ++pos_;
+        }
+    };
+    const auto leave_bracket = [this] {
+        if constexpr (P::kStrict) {
+            leave();
         } else {
             ++pos_;
         }
@@ -913,18 +921,14 @@ auto JsonReader::walk() {
         }
         // The innermost container closes: what it made goes to the one it
         // is in, or out of the walk.
-        if constexpr (P::kStrict) {
-            leave();
-        } else {
-            ++pos_;
-        }
+        leave_bracket();
         if (around.empty()) {
-            if constexpr (!P::kMakes) {
-                return Nothing{};
-            } else if constexpr (kObject) {
+            if constexpr (std::is_same_v<Made, JsonObject>) {
                 return take_entries(mark);
-            } else {
+            } else if constexpr (std::is_same_v<Made, JsonArray>) {
                 return take_elements(mark);
+            } else {
+                return Nothing{};
             }
         }
         if constexpr (P::kMakes) {
@@ -950,7 +954,11 @@ template <class P, class Make>
 [[gnu::always_inline]] inline decltype(auto) JsonReader::value(Make&& make) {
     // A scalar goes to `make` at once, a container once walked.
     const auto walked = [this, &make](bool object) -> decltype(auto) {
-        return object ? make(walk<P, true>()) : make(walk<P, false>());
+        if constexpr (P::kMakes) {
+            return object ? make(walk<P, JsonObject>(true)) : make(walk<P, JsonArray>(false));
+        } else {
+            return make(walk<P, Nothing>(object));
+        }
     };
     return on_value(peek_value(), Reading<P, Make, decltype(walked)>{*this, make, walked});
 }
@@ -965,7 +973,7 @@ void JsonReader::read_entry(CompactString&& key) {
 
 JsonObject JsonReader::read_map() {
     if (peek_value() != '{') fail_invalid_type("a map");
-    return walk<Build, true>();
+    return walk<Build, JsonObject>(true);
 }
 
 void JsonReader::check_value() {

@@ -377,10 +377,11 @@ private:
     // JsonArray or a JsonObject; Build), so that it is made where it stays.
     template <class P, class Make>
     decltype(auto) value(Make&& make);
-    // The container at the offset (an object when `kObject`) with all it
-    // holds, to any depth, without recursion: what Build makes of it.
-    template <class P, bool kObject>
-    auto walk();
+    // The container at the offset (an object when `object`) with all it
+    // holds, to any depth, without recursion: what Build makes of it, a
+    // `Made` (JsonObject or JsonArray), or nothing.
+    template <class P, class Made>
+    auto walk(bool object);
     JsonArray take_elements(std::size_t mark);
 
     std::string_view read_string_slow(std::size_t start, std::size_t i);
