@@ -839,14 +839,15 @@ template <class P, class Made>
 auto JsonReader::walk(bool object) {
     static_assert(P::kMakes == !std::is_same_v<Made, Nothing>);
     std::conditional_t<P::kMakes, OpenMarks, OpenKinds<P::kStrict>> around;
-    // The innermost container, `object` its kind: (Build) where its entries
-    // or elements start on the stacks.
+    // The innermost container is an object when `object`; when building,
+    // its entries or elements start at `mark` on the stacks, and `key` is
+    // that of the member being read.
     [[maybe_unused]] std::size_t mark = 0;
     [[maybe_unused]] std::conditional_t<P::kMakes, CompactString, Nothing> key;
     bool first = true;
 
-    // At a bracket: takes a unit of the budget (strict) and consumes it;
-    // and gives it back.
+    // At a bracket: takes a unit of the budget (strict) and consumes it,
+    // or gives the unit back.
     const auto enter_bracket = [this] {
         if constexpr (P::kStrict) {
             enter();
