@@ -15,6 +15,12 @@
 #include "convert_engine/json/string_blocks.hpp"
 #include "convert_engine/json/unexpected.hpp"
 
+// The walk's steps are lambdas over its state; each is inlined into the
+// walk, so that the state stays in registers instead of behind the
+// closures' pointers. (GNU attribute: the standard form cannot name a
+// lambda's call operator.)
+#define QC_INLINE_LAMBDA __attribute__((always_inline))
+
 namespace convert_engine::json {
 
 namespace {
@@ -176,6 +182,11 @@ template <bool kPlain>
 
 // What a walk that makes nothing hands on.
 struct Nothing {};
+
+// What a value read inside a walk's container hands back when it is a
+// scalar (read whole); a container gives its kind (1 for an object, 0 for
+// an array), to be opened by the walk.
+constexpr int kScalar = -1;
 
 // The kinds of the containers a walk that makes nothing has open around
 // the innermost one, innermost on top: one bit each, set for an object. The
@@ -848,58 +859,30 @@ auto JsonReader::walk(bool object) {
 
     // At a bracket: takes a unit of the budget (strict) and consumes it,
     // or gives the unit back.
-    const auto enter_bracket = [this] {
+    const auto enter_bracket = [this]() QC_INLINE_LAMBDA {
         if constexpr (P::kStrict) {
             enter();
         } else {
             ++pos_;
         }
     };
-    const auto leave_bracket = [this] {
+    const auto leave_bracket = [this]() QC_INLINE_LAMBDA {
         if constexpr (P::kStrict) {
             leave();
         } else {
             ++pos_;
         }
     };
-    const auto start_here = [&] {
-        if constexpr (P::kMakes) mark = object ? entries_mark() : open_elements_.size();
-        first = true;
+    [[maybe_unused]] const auto mark_of = [this](bool object_here) QC_INLINE_LAMBDA {
+        return object_here ? entries_mark() : open_elements_.size();
     };
-    // A value read inside the innermost container. Build puts a scalar into
-    // it at once; a container opens, its entry in an object pushed now with
-    // its key and filled when it closes.
-    const auto put = [&](auto&& v) {
-        if constexpr (P::kMakes) {
-            if (object) {
-                open_entries_.push(std::move(key), std::forward<decltype(v)>(v));
-            } else {
-                open_elements_.push(std::forward<decltype(v)>(v));
-            }
-        }
-    };
-    const auto open_inside = [&](bool inner) {
-        enter_bracket();
-        if constexpr (P::kMakes) {
-            if (object) open_entries_.push(std::move(key), nullptr);
-            around.push(object, mark);
-        } else {
-            around.push(object);
-        }
-        object = inner;
-        start_here();
-    };
-    // What a container that closed made, into the one it is in.
-    [[maybe_unused]] const auto closed = [&](auto&& made) {
-        if (object) {
-            open_entries_.back().second = JsonValue(std::forward<decltype(made)>(made));
-        } else {
-            open_elements_.push(std::forward<decltype(made)>(made));
-        }
-    };
+    // A value read inside the innermost container: a scalar is put into
+    // it at once (Build), a container is handed back by its kind, to be
+    // opened by the walk.
+    const auto bracket = [](bool object_inside) QC_INLINE_LAMBDA { return static_cast<int>(object_inside); };
 
     enter_bracket();
-    start_here();
+    if constexpr (P::kMakes) mark = mark_of(object);
     for (;;) {
         // To the next value of the innermost container, or past its end.
         bool more;
@@ -917,7 +900,36 @@ auto JsonReader::walk(bool object) {
             more = next_element<P>(first);
         }
         if (more) {
-            on_value(peek_value(), Reading<P, decltype(put), decltype(open_inside)>{*this, put, open_inside});
+            // The state is taken by value where it can be, so that it
+            // stays in registers.
+            const auto put = [&]() QC_INLINE_LAMBDA {
+                if constexpr (P::kMakes) {
+                    return [this, object, &key](auto&& v) QC_INLINE_LAMBDA {
+                        if (object) {
+                            open_entries_.push(std::move(key), std::forward<decltype(v)>(v));
+                        } else {
+                            open_elements_.push(std::forward<decltype(v)>(v));
+                        }
+                        return kScalar;
+                    };
+                } else {
+                    return [](Nothing) QC_INLINE_LAMBDA { return kScalar; };
+                }
+            }();
+            const int opened = on_value(peek_value(), Reading<P, decltype(put), decltype(bracket)>{*this, put, bracket});
+            if (opened == kScalar) continue;
+            // A container opens inside the innermost one; in an object, its
+            // entry waits for it with its key and is filled when it closes.
+            enter_bracket();
+            if constexpr (P::kMakes) {
+                if (object) open_entries_.push(std::move(key), nullptr);
+                around.push(object, mark);
+                mark = mark_of(opened != 0);
+            } else {
+                around.push(object);
+            }
+            object = opened != 0;
+            first = true;
             continue;
         }
         // The innermost container closes: what it made goes to the one it
@@ -938,6 +950,13 @@ auto JsonReader::walk(bool object) {
             object = around.object();
             mark = around.mark();
             around.pop();
+            const auto closed = [this, object](auto&& made) QC_INLINE_LAMBDA {
+                if (object) {
+                    open_entries_.back().second = JsonValue(std::forward<decltype(made)>(made));
+                } else {
+                    open_elements_.push(std::forward<decltype(made)>(made));
+                }
+            };
             if (was_object) {
                 closed(take_entries(was_mark));
             } else {
